@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the test LAN need.
+# Does nothing when all of them are present already.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ clang cmake ninja-build pkg-config
+  # tests
+  googletest libgtest-dev libgmock-dev
+  # sanitizer and fuzzer runtimes for clang
+  libclang-rt-14-dev
+  # windows
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  # test LAN and the clock simulator
+  iproute2 python3 tftp-hpa tftpd-hpa
+  # looking at windows as an operator would
+  xvfb xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+# tftpd-hpa would start a system TFTP server on port 69; the tests start their
+# own inside namespaces, so keep the package's service from starting.
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+if command -v systemctl >/dev/null 2>&1; then
+  $SUDO systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true
+fi
+if [ -x /etc/init.d/tftpd-hpa ]; then
+  $SUDO /etc/init.d/tftpd-hpa stop >/dev/null 2>&1 || true
+fi

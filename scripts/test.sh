@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The whole test suite, from a fresh clone: set-up, the CI build with every
+# test, then the core tests again under the sanitizers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+cmake --preset ci
+cmake --build --preset ci
+ctest --preset ci
+
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
