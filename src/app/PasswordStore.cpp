@@ -1,0 +1,1 @@
+// The login password store; see PasswordStore.h.
