@@ -31,11 +31,11 @@ ClockFrame ClockFrame::SearchRequest() {
   return Build(payload, kFlagsSearch);
 }
 
-std::span<const std::uint8_t> ClockFrame::Bytes() const {
+std::span<const std::uint8_t> ClockFrame::Bytes() const& {
   return std::span(bytes_).first(std::size_t{bytes_[3]} + kOverhead);
 }
 
-std::span<const std::uint8_t> ClockFrame::Payload() const {
+std::span<const std::uint8_t> ClockFrame::Payload() const& {
   return std::span(bytes_).subspan(kHeaderSize, bytes_[3]);
 }
 

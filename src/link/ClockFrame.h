@@ -32,8 +32,11 @@ class ClockFrame {
 
   // The bytes to send. Their count is taken from the length byte, as the
   // clocks expect: N + 6.
-  std::span<const std::uint8_t> Bytes() const;
-  std::span<const std::uint8_t> Payload() const;
+  std::span<const std::uint8_t> Bytes() const&;
+  std::span<const std::uint8_t> Payload() const&;
+  // A view into a temporary frame would dangle; keep the frame in a variable.
+  std::span<const std::uint8_t> Bytes() const&& = delete;
+  std::span<const std::uint8_t> Payload() const&& = delete;
   std::uint8_t Code() const { return bytes_[kHeaderSize]; }
 
  private:

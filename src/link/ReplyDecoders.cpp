@@ -21,7 +21,7 @@ constexpr std::size_t kNtpNameBytes = 30;
 
 std::uint8_t High4(std::uint8_t byte) { return static_cast<std::uint8_t>(byte >> 4); }
 std::uint8_t Low4(std::uint8_t byte) { return static_cast<std::uint8_t>(byte & 0x0FU); }
-bool Bit(std::uint8_t byte, int bit) { return ((byte >> bit) & 1U) != 0; }
+bool Bit(std::uint8_t byte, unsigned bit) { return ((unsigned{byte} >> bit) & 1U) != 0; }
 
 void StoreBasic(std::span<const std::uint8_t> p, ClockRecord& r) {
   r.zoneNegative = Bit(p[1], 7) ? 1 : 0;

@@ -14,6 +14,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes ToVector(std::span<const std::uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
+Bytes Wire(const ClockFrame& frame) { return ToVector(frame.Bytes()); }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -117,9 +118,9 @@ INSTANTIATE_TEST_SUITE_P(ClockFrame, WorkedExampleTest, ::testing::ValuesIn(kExa
                          [](const auto& example) { return std::string(example.param.name); });
 
 TEST(ClockFrameTest, QueryAndSearchHelpersMatchTheirWireForm) {
-  EXPECT_EQ(ToVector(ClockFrame::Query(0x02).Bytes()),
+  EXPECT_EQ(Wire(ClockFrame::Query(0x02)),
             (Bytes{0x51, 0x4B, 0x80, 0x01, 0x02, 0x4F, 0x91}));
-  const Bytes search = ToVector(ClockFrame::SearchRequest().Bytes());
+  const Bytes search = Wire(ClockFrame::SearchRequest());
   ASSERT_EQ(search.size(), 27u);
   EXPECT_EQ(search, Concat({{0x51, 0x4B, 0xC0, 0x15, 0x01}, Zeros(20), {0xD9, 0x2E}}));
 }
@@ -130,7 +131,7 @@ TEST(ClockFrameTest, EmptyBellTableWrite) {
     const Bytes entry{bell, 0, 0, 0, 0, 0};
     payload.insert(payload.end(), entry.begin(), entry.end());
   }
-  const Bytes wire = ToVector(ClockFrame::Build(payload).Bytes());
+  const Bytes wire = Wire(ClockFrame::Build(payload));
   ASSERT_EQ(wire.size(), 187u);
   EXPECT_EQ(Bytes(wire.begin(), wire.begin() + 5), (Bytes{0x51, 0x4B, 0x80, 0xB5, 0x08}));
   EXPECT_EQ(Bytes(wire.begin() + 5, wire.begin() + 11), Zeros(6));

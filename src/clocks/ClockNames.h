@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "clocks/ClockRecord.h"
+#include "platform/CodePage.h"
+#include "platform/IniFile.h"
+
+namespace marindo {
+
+// The names operators give their clocks, kept in the settings file under the
+// clock's serial and MAC so that a clock keeps its name when its address
+// changes. The file is UTF-8; the code page only decodes the serial, which
+// arrives as the clock's code-page bytes.
+class ClockNames {
+ public:
+  ClockNames(std::filesystem::path settingsFile, CodePage codePage);
+
+  // "SERIAL-%02X-%02X-%02X-%02X-%02X-%02X": the serial, then the MAC bytes.
+  std::string SectionName(const ClockRecord& record) const;
+
+  // The stored name (at most 259 characters), or "" when there is no record
+  // or no stored name.
+  std::string Lookup(const ClockRecord* record) const;
+
+  // Stores the name; an empty text deletes it. False when the settings file
+  // could not be written.
+  bool Store(const ClockRecord& record, std::string_view name);
+
+  // "192.168.1.20 (A1B2C3)": the address and, in parentheses, the serial.
+  std::string DefaultLabel(const ClockRecord& record) const;
+
+  // Ends a label edit in the tree. Without a selected clock nothing happens.
+  // Otherwise the text becomes the clock's stored name (empty deletes it) and
+  // its label (empty gives the default label); the label is returned for the
+  // tree's item. A failed write is not reported: the label still changes for
+  // this run.
+  std::optional<std::string> RenameEnd(ClockRecord* selected, std::string_view editText);
+
+ private:
+  std::string SerialText(const ClockRecord& record) const;
+
+  IniFile file_;
+  CodePage codePage_;
+};
+
+}  // namespace marindo

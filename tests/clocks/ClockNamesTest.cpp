@@ -1,0 +1,166 @@
+#include "clocks/ClockNames.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace marindo {
+namespace {
+
+namespace fs = std::filesystem;
+
+ClockRecord MakeClock(std::uint32_t ip, std::string_view serial, std::array<std::uint8_t, 6> mac) {
+  ClockRecord record;
+  record.ip = ip;
+  std::copy_n(serial.begin(), std::min(serial.size(), ClockRecord::kSerialChars), record.serial.begin());
+  record.mac = mac;
+  return record;
+}
+
+constexpr std::array<std::uint8_t, 6> kHallMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+constexpr std::array<std::uint8_t, 6> kGateMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xAF};
+
+class ClockNamesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "marindo-names-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    settings_ = folder_ / "Tessaly.ini";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  std::string SettingsText() const {
+    std::ifstream in(settings_, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  fs::path folder_;
+  fs::path settings_;
+  ClockRecord hall_ = MakeClock(0xC0A80114, "A1B2C3", kHallMac);  // 192.168.1.20
+};
+
+TEST_F(ClockNamesTest, StoresTheNameUnderSerialAndMac) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  EXPECT_EQ(names.SectionName(hall_), "A1B2C3-00-1A-2B-3C-4D-5E");
+  ASSERT_TRUE(names.Store(hall_, "Hall clock"));
+  EXPECT_EQ(SettingsText(), "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=Hall clock\n");
+  EXPECT_EQ(names.Lookup(&hall_), "Hall clock");
+}
+
+TEST_F(ClockNamesTest, LookupGivesEmptyTextWithoutAStoredName) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  EXPECT_EQ(names.Lookup(nullptr), "");
+  EXPECT_EQ(names.Lookup(&hall_), "") << "no file";
+
+  std::ofstream(settings_) << "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=\nother=x\n";
+  EXPECT_EQ(names.Lookup(&hall_), "") << "empty value";
+  std::ofstream(settings_) << "[a1b2c3-00-1a-2b-3c-4d-5e]\nNAME = Hall clock \n";
+  EXPECT_EQ(names.Lookup(&hall_), "Hall clock") << "written by hand";
+}
+
+TEST_F(ClockNamesTest, NameIsFoundAgainAtAnotherAddress) {
+  ClockNames(settings_, CodePage::Cp1252).Store(hall_, "Hall clock");
+  const ClockRecord moved = MakeClock(0x0A000007, "A1B2C3", kHallMac);
+  EXPECT_EQ(ClockNames(settings_, CodePage::Cp1252).Lookup(&moved), "Hall clock");
+}
+
+TEST_F(ClockNamesTest, SameSerialWithTwoMacsKeepsTwoNames) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  const ClockRecord gate = MakeClock(0xC0A80115, "A1B2C3", kGateMac);
+  ASSERT_TRUE(names.Store(hall_, "Hall clock"));
+  ASSERT_TRUE(names.Store(gate, "Gate clock"));
+  EXPECT_EQ(names.Lookup(&hall_), "Hall clock");
+  EXPECT_EQ(names.Lookup(&gate), "Gate clock");
+  ASSERT_TRUE(names.Store(gate, ""));
+  EXPECT_EQ(names.Lookup(&hall_), "Hall clock");
+  EXPECT_EQ(names.Lookup(&gate), "");
+}
+
+TEST_F(ClockNamesTest, LookupReadsAtMost259Characters) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  ASSERT_TRUE(names.Store(hall_, std::string(300, 'n')));
+  EXPECT_EQ(names.Lookup(&hall_), std::string(259, 'n'));
+}
+
+TEST_F(ClockNamesTest, SerialIsConvertedFromTheCodePage) {
+  struct Case {
+    CodePage cp;
+    const char* serial;
+    const char* section;
+    const char* label;
+  };
+  const Case cases[] = {
+      {CodePage::Cp1252, "\xC4" "1", "\xC3\x84" "1-00-1A-2B-3C-4D-5E", "192.168.1.20 (\xC3\x84" "1)"},  // Ä1
+      {CodePage::Cp936, "\xC4\xE3", "\xE4\xBD\xA0-00-1A-2B-3C-4D-5E", "192.168.1.20 (\xE4\xBD\xA0)"},  // 你
+  };
+  for (const Case& c : cases) {
+    const ClockRecord clock = MakeClock(0xC0A80114, c.serial, kHallMac);
+    ClockNames names(settings_, c.cp);
+    EXPECT_EQ(names.SectionName(clock), c.section);
+    EXPECT_EQ(names.DefaultLabel(clock), c.label);
+    ASSERT_TRUE(names.Store(clock, "Salle \xC3\xA0 manger"));  // the file is UTF-8
+    EXPECT_EQ(names.Lookup(&clock), "Salle \xC3\xA0 manger");
+  }
+}
+
+TEST_F(ClockNamesTest, SerialOfTwentyCharactersNeedsNoTerminator) {
+  ClockRecord clock = MakeClock(0xC0A80114, "", kHallMac);
+  clock.serial.fill('S');  // even the terminator's place
+  ClockNames names(settings_, CodePage::Cp1252);
+  EXPECT_EQ(names.SectionName(clock), std::string(20, 'S') + "-00-1A-2B-3C-4D-5E");
+  EXPECT_EQ(names.DefaultLabel(clock), "192.168.1.20 (" + std::string(20, 'S') + ")");
+}
+
+TEST_F(ClockNamesTest, RenameEndStoresTheNameAndRelabels) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  EXPECT_EQ(names.RenameEnd(&hall_, "Hall clock"), "Hall clock");
+  EXPECT_EQ(hall_.label, "Hall clock");
+  EXPECT_EQ(names.Lookup(&hall_), "Hall clock");
+}
+
+TEST_F(ClockNamesTest, RenameToEmptyDeletesTheNameAndShowsTheDefaultLabel) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  ASSERT_TRUE(names.Store(hall_, "Hall clock"));
+  EXPECT_EQ(names.RenameEnd(&hall_, ""), "192.168.1.20 (A1B2C3)");
+  EXPECT_EQ(hall_.label, "192.168.1.20 (A1B2C3)");
+  EXPECT_EQ(SettingsText().find("name="), std::string::npos) << SettingsText();
+  EXPECT_EQ(names.Lookup(&hall_), "");
+}
+
+TEST_F(ClockNamesTest, RenameWithoutASelectedClockDoesNothing) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  EXPECT_EQ(names.RenameEnd(nullptr, "Hall clock"), std::nullopt);
+  EXPECT_FALSE(fs::exists(settings_));
+}
+
+TEST_F(ClockNamesTest, UnwritableSettingsFileStillRelabelsForThisRun) {
+  std::ofstream(settings_) << "";
+  ClockNames names(settings_ / "Tessaly.ini", CodePage::Cp1252);  // its folder is a file
+  EXPECT_FALSE(names.Store(hall_, "Hall clock"));
+  EXPECT_EQ(names.RenameEnd(&hall_, "Hall clock"), "Hall clock");
+  EXPECT_EQ(hall_.label, "Hall clock");
+}
+
+// A serial is the clock's bytes; one with a line break or ']' could not be a
+// section header and must not write lines of its own.
+TEST_F(ClockNamesTest, SerialThatCannotNameASectionIsNotStored) {
+  ClockNames names(settings_, CodePage::Cp1252);
+  for (const char* serial : {"A]B", "A\nB", "A\rB"}) {
+    const ClockRecord odd = MakeClock(0xC0A80114, serial, kHallMac);
+    EXPECT_FALSE(names.Store(odd, "x")) << serial;
+    EXPECT_EQ(names.Lookup(&odd), "") << serial;
+  }
+  EXPECT_FALSE(fs::exists(settings_));
+}
+
+}  // namespace
+}  // namespace marindo

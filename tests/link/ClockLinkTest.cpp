@@ -1,0 +1,523 @@
+#include "link/ClockLink.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "link/LoopbackPeer.h"
+#include "platform/Ipv4.h"
+
+namespace marindo {
+namespace {
+
+using testing::Bytes;
+using testing::LoopbackPeer;
+using testing::PeerDatagram;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kLoopback = 0x7F000001;
+
+class RecordingNotifier : public Notifier {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::vector<std::string> messages;
+};
+
+class FakeNeighbours : public NeighbourLookup {
+ public:
+  std::optional<MacAddress> LookupMac(std::uint32_t ip) override {
+    asked.push_back(ip);
+    std::this_thread::sleep_for(delay);
+    const auto it = macs.find(ip);
+    if (it == macs.end()) return std::nullopt;
+    return it->second;
+  }
+  std::map<std::uint32_t, MacAddress> macs;
+  std::vector<std::uint32_t> asked;
+  std::chrono::milliseconds delay{0};
+};
+
+class FakeProbe : public PortProbe {
+ public:
+  bool Accepts(std::uint32_t ip, std::uint16_t port, std::chrono::milliseconds wait) override {
+    probed.push_back(ip);
+    lastPort = port;
+    lastWait = wait;
+    return accepting.count(ip) != 0;
+  }
+  std::set<std::uint32_t> accepting;
+  std::vector<std::uint32_t> probed;
+  std::uint16_t lastPort = 0;
+  std::chrono::milliseconds lastWait{0};
+};
+
+class FakeAdapters : public AdapterSource {
+ public:
+  std::vector<Adapter> Adapters() const override { return adapters; }
+  std::vector<Adapter> adapters;
+};
+
+class FakeOwner : public ClockSelection {
+ public:
+  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
+  ClockRecord* SelectedRecord() override { return nullptr; }
+  std::optional<std::uint32_t> selected;
+};
+
+Bytes Wire(const ClockFrame& frame) { return Bytes(frame.Bytes().begin(), frame.Bytes().end()); }
+
+Bytes Frame(const Bytes& payload) { return Wire(ClockFrame::Build(payload)); }
+
+Bytes SearchReplyFrame(const std::string& serial, std::uint8_t major, std::uint8_t minor = 0,
+                       std::uint32_t lastSync = 0, std::uint8_t radio = 0) {
+  Bytes p(37, 0);
+  p[0] = 0x01;
+  std::memcpy(&p[1], serial.data(), std::min<std::size_t>(serial.size(), 20));
+  p[21] = major;
+  p[22] = minor;
+  WriteBe32(&p[27], lastSync);
+  WriteBe32(&p[31], 0xC0A80101);
+  p[36] = radio;
+  return Frame(p);
+}
+
+Bytes BasicReplyFrame(std::uint8_t zoneByte) {
+  Bytes p(27, 0);
+  p[0] = 0x02;
+  p[1] = zoneByte;
+  return Frame(p);
+}
+
+Bytes Query(std::uint8_t code) { return Wire(ClockFrame::Query(code)); }
+
+std::string SerialOf(const ClockRecord& r) { return std::string(r.serial.data(), strnlen(r.serial.data(), 21)); }
+
+class ClockLinkTest : public ::testing::Test {
+ protected:
+  ClockLinkTest()
+      : settings_(std::filesystem::temp_directory_path() /
+                  ("marindo-link-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".ini")),
+        names_(settings_, CodePage::Cp1252) {
+    std::filesystem::remove(settings_);
+  }
+  ~ClockLinkTest() override { std::filesystem::remove(settings_); }
+
+  LinkTimings Timings(std::uint16_t clockPort) const {
+    LinkTimings t;
+    t.bindIp = kLoopback;
+    t.localPort = 0;
+    t.clockPort = clockPort;
+    t.replyWait = 150ms;
+    t.searchQuiet = 200ms;
+    return t;
+  }
+
+  ClockLink& Link(std::uint16_t clockPort) {
+    link_.emplace(owner_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_}, Timings(clockPort));
+    return *link_;
+  }
+
+  ClockRecord& AddClock(ClockLink& link, std::uint32_t ip) {
+    ClockRecord record;
+    record.ip = ip;
+    record.label = FormatIpv4(ip);
+    link.Clocks().Append(record);
+    return *link.FindByIp(ip);
+  }
+
+  std::filesystem::path settings_;
+  ClockNames names_;
+  RecordingNotifier notifier_;
+  FakeAdapters adapters_;
+  FakeNeighbours neighbours_;
+  FakeProbe probe_;
+  FakeOwner owner_;
+  std::optional<ClockLink> link_;
+};
+
+TEST_F(ClockLinkTest, QueryToAddressZeroSendsNothing) {
+  LoopbackPeer peer;
+  peer.Start(nullptr);
+  ClockLink& link = Link(peer.Port());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link.Query(0, 0x02), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(peer.Received().empty());
+}
+
+TEST_F(ClockLinkTest, QueryAnsweredOnlyOnTheThirdTry) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t index, const PeerDatagram&) {
+    return index < 2 ? std::vector<Bytes>{} : std::vector<Bytes>{BasicReplyFrame(0x40)};
+  });
+  ClockLink& link = Link(peer.Port());
+  AddClock(link, kLoopback);
+  EXPECT_EQ(link.Query(kLoopback, 0x02), 33);
+  const auto received = peer.Received();
+  ASSERT_EQ(received.size(), 3u);
+  for (const PeerDatagram& d : received) EXPECT_EQ(d.bytes, Query(0x02));
+  EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 8);
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ClockLinkTest, SilentClockGetsThreeModifySendsThenTheNoResponseMessage) {
+  LoopbackPeer silent(0x7F000007);
+  silent.Start(nullptr);
+  ClockLink& link = Link(silent.Port());
+  owner_.selected = 0x7F000007;
+  const auto frame = ClockFrame::Query(0x06);
+  const auto start = std::chrono::steady_clock::now();
+  link.SendModify(frame);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(silent.Received().size(), 3u);
+  EXPECT_GE(elapsed, 3 * 150ms);
+  EXPECT_LT(elapsed, 3 * 150ms + 300ms);
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"No response from 127.0.0.7!"}));
+}
+
+TEST_F(ClockLinkTest, ModifyWithoutFrameOrSelectedClockSendsNothing) {
+  LoopbackPeer peer;
+  peer.Start(nullptr);
+  ClockLink& link = Link(peer.Port());
+  link.SendModify(ClockFrame::Query(0x06));  // no clock selected
+  owner_.selected = kLoopback;
+  link.SendModify(std::nullopt);  // the page built no frame
+  std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(peer.Received().empty());
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ClockLinkTest, ModifyResultMessages) {
+  struct Case {
+    Bytes answer;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {Frame({0x06, 1}), {"Modify success!"}},
+      {Frame({0x07, 0}), {"Modify failed!"}},
+      {Frame({0x08, 2}), {"Modify failed!"}},
+      {Frame({0x0B, 1}), {"Modify success!"}},
+      {Frame({0x0F, 1}), {"Modify success!"}},
+      {Frame({0x11, 0}), {"Modify failed!"}},
+      {Frame({0x06}), {"Modify failed!"}},  // no result byte: not a success
+      {Frame({0x09, 1}), {}},
+      {Frame({0x0C, 1}), {}},
+      {Frame({0x0D, 1}), {}},
+      {Frame({0x12, 1}), {}},
+      {Frame({0x00, 1}), {}},
+  };
+  for (const Case& c : cases) {
+    LoopbackPeer peer;
+    peer.Start([&c](std::size_t, const PeerDatagram&) { return std::vector<Bytes>{c.answer}; });
+    notifier_.messages.clear();
+    ClockLink& link = Link(peer.Port());
+    owner_.selected = kLoopback;
+    link.SendModify(ClockFrame::Query(0x06));
+    EXPECT_EQ(notifier_.messages, c.messages) << "code " << int(c.answer[4]);
+    EXPECT_EQ(peer.Received().size(), 1u);
+  }
+}
+
+TEST_F(ClockLinkTest, StrayDatagramFromAnotherHostEndsTheWaitAndIsHandled) {
+  LoopbackPeer stray(0x7F000002);
+  stray.Start(nullptr);
+  LoopbackPeer clock;
+  ClockLink* link = nullptr;
+  clock.Start([&](std::size_t, const PeerDatagram& d) {
+    stray.SendTo(Frame({0x0F, 1}), d.senderIp, d.senderPort);
+    return std::vector<Bytes>{};
+  });
+  link = &Link(clock.Port());
+  EXPECT_EQ(link->Query(kLoopback, 0x02), 8);
+  EXPECT_EQ(clock.Received().size(), 1u);
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Modify success!"}));
+}
+
+TEST_F(ClockLinkTest, BadChecksumStillEndsTheWait) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t, const PeerDatagram&) {
+    Bytes answer = BasicReplyFrame(0x40);
+    answer.back() ^= 0xFF;
+    return std::vector<Bytes>{answer};
+  });
+  ClockLink& link = Link(peer.Port());
+  AddClock(link, kLoopback);
+  EXPECT_EQ(link.Query(kLoopback, 0x02), 33);
+  EXPECT_EQ(peer.Received().size(), 1u);
+  EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 0);  // dropped, not stored
+}
+
+TEST_F(ClockLinkTest, ChecksumHighByteFirstIsStored) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t, const PeerDatagram&) {
+    Bytes answer = BasicReplyFrame(0x40);
+    std::swap(answer[answer.size() - 1], answer[answer.size() - 2]);
+    return std::vector<Bytes>{answer};
+  });
+  ClockLink& link = Link(peer.Port());
+  AddClock(link, kLoopback);
+  EXPECT_EQ(link.Query(kLoopback, 0x02), 33);
+  EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 8);
+}
+
+TEST_F(ClockLinkTest, OversizeDatagramIsDiscardedAndTheWaitGoesOn) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t, const PeerDatagram&) {
+    return std::vector<Bytes>{Bytes(300, 0x51), BasicReplyFrame(0x40)};
+  });
+  ClockLink& link = Link(peer.Port());
+  AddClock(link, kLoopback);
+  EXPECT_EQ(link.Query(kLoopback, 0x02), 33);
+  EXPECT_EQ(peer.Received().size(), 1u);
+}
+
+TEST_F(ClockLinkTest, OnlyOversizeDatagramsCountAsSilence) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t, const PeerDatagram&) { return std::vector<Bytes>{Bytes(257, 0x00)}; });
+  ClockLink& link = Link(peer.Port());
+  EXPECT_EQ(link.Query(kLoopback, 0x02), 0);
+  EXPECT_EQ(peer.Received().size(), 3u);
+}
+
+TEST_F(ClockLinkTest, LargestDatagramThatFitsIsHandled) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t, const PeerDatagram&) {
+    Bytes payload(250, 0x41);  // 256 bytes on the wire
+    payload[0] = 0x0A;
+    payload[1] = 3;
+    payload[2] = 0;
+    return std::vector<Bytes>{Frame(payload)};
+  });
+  ClockLink& link = Link(peer.Port());
+  AddClock(link, kLoopback);
+  EXPECT_EQ(link.Query(kLoopback, 0x0A), 256);
+  const ClockRecord& record = *link.FindByIp(kLoopback);
+  EXPECT_EQ(std::string(record.text.data(), 65), std::string(65, 'A'));
+  EXPECT_TRUE(record.longText);
+}
+
+TEST_F(ClockLinkTest, PortInUseIsReportedAndTheLinkGoesOnUnbound) {
+  UdpSocket occupier;
+  ASSERT_TRUE(occupier.Bind(kLoopback, 0));
+  LinkTimings timings = Timings(9);
+  timings.localPort = occupier.LocalPort();
+  ClockLink link(owner_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_}, timings);
+  EXPECT_FALSE(link.Bound());
+  EXPECT_EQ(notifier_.messages,
+            (std::vector<std::string>{"Marindo server udp port 7000 is not usable, make sure open only one Marindo instance!"}));
+}
+
+TEST_F(ClockLinkTest, StoredReplyFromUnknownSenderChangesNothing) {
+  ClockLink& link = Link(9);
+  ClockRecord& known = AddClock(link, 0x0A000007);
+  const ClockRecord before = known;
+  link.HandleFrame(BasicReplyFrame(0x40), 0x0A000008);
+  EXPECT_EQ(*link.FindByIp(0x0A000007), before);
+  EXPECT_EQ(link.Clocks().Count(), 1u);
+}
+
+TEST_F(ClockLinkTest, TooShortDatagramsAreDropped) {
+  ClockLink& link = Link(9);
+  AddClock(link, 0x0A000007);
+  for (std::size_t size = 1; size < 7; ++size) {
+    const Bytes datagram(size, 0x01);
+    link.HandleFrame(datagram, 0x0A000007);
+  }
+  EXPECT_EQ(link.Clocks().Count(), 1u);
+  EXPECT_TRUE(notifier_.messages.empty());
+}
+
+TEST_F(ClockLinkTest, OwnSearchRequestEchoAddsNothing) {
+  ClockLink& link = Link(9);
+  link.HandleFrame(Wire(ClockFrame::SearchRequest()), kLoopback);
+  EXPECT_EQ(link.Clocks().Count(), 0u);
+}
+
+// Search replies -----------------------------------------------------------
+
+TEST_F(ClockLinkTest, NewClockGetsMacStoredNameAndLabel) {
+  ClockLink& link = Link(9);
+  const MacAddress mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+  neighbours_.macs[0xC0A80114] = mac;
+  ClockRecord key;
+  std::memcpy(key.serial.data(), "A1B2C3", 6);
+  key.mac = mac;
+  ASSERT_TRUE(names_.Store(key, "Hall clock"));
+
+  link.HandleFrame(SearchReplyFrame("A1B2C3", 1, 5, 1000, 0x85), 0xC0A80114);
+  ASSERT_EQ(link.Clocks().Count(), 1u);
+  const ClockRecord& r = *link.FindByIp(0xC0A80114);
+  EXPECT_EQ(SerialOf(r), "A1B2C3");
+  EXPECT_EQ(r.mac, mac);
+  EXPECT_EQ(r.label, "Hall clock");
+  EXPECT_EQ(r.firmwareMajor, 1);
+  EXPECT_EQ(r.firmwareMinor, 5);
+  EXPECT_EQ(r.lastSyncTime, 1000u);
+  EXPECT_EQ(r.syncServerIp, 0xC0A80101u);
+  EXPECT_EQ(r.radio, 0x85);
+  EXPECT_FALSE(r.newPlatform);
+}
+
+TEST_F(ClockLinkTest, ClockWithoutStoredNameShowsDefaultLabel) {
+  ClockLink& link = Link(9);
+  neighbours_.macs[0xC0A80114] = {2, 0, 0, 0, 0, 1};
+  link.HandleFrame(SearchReplyFrame("A1B2C3", 1), 0xC0A80114);
+  EXPECT_EQ(link.FindByIp(0xC0A80114)->label, "192.168.1.20 (A1B2C3)");
+}
+
+TEST_F(ClockLinkTest, ArpFailureLeavesMacZeroAndShowsDefaultLabel) {
+  ClockLink& link = Link(9);
+  link.HandleFrame(SearchReplyFrame("FAR01", 1), 0x0A000007);
+  const ClockRecord& r = *link.FindByIp(0x0A000007);
+  EXPECT_EQ(r.mac, MacAddress{});
+  EXPECT_EQ(r.label, "10.0.0.7 (FAR01)");
+  EXPECT_NE(link.FindByLabel("10.0.0.7 (FAR01)"), nullptr);
+}
+
+TEST_F(ClockLinkTest, NewPlatformFollowsFirmwareAndPortProbe) {
+  struct Case {
+    std::uint8_t major;
+    bool portOpen;
+    bool probed;
+    bool newPlatform;
+  };
+  const Case cases[] = {
+      {0, true, false, false}, {1, true, false, false}, {2, true, true, true},  {2, false, true, false},
+      {3, true, true, true},   {3, false, true, false}, {4, false, false, true}, {5, false, false, true},
+  };
+  ClockLink& link = Link(9);
+  std::uint32_t ip = 0x0A000100;
+  for (const Case& c : cases) {
+    ++ip;
+    probe_.probed.clear();
+    if (c.portOpen) probe_.accepting.insert(ip);
+    link.HandleFrame(SearchReplyFrame("S" + std::to_string(ip), c.major), ip);
+    const ClockRecord* r = link.FindByIp(ip);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->newPlatform, c.newPlatform) << "firmware " << int(c.major) << " port " << c.portOpen;
+    EXPECT_EQ(!probe_.probed.empty(), c.probed) << "firmware " << int(c.major);
+  }
+  EXPECT_EQ(probe_.lastPort, 22);
+  EXPECT_EQ(probe_.lastWait, 500ms);
+}
+
+TEST_F(ClockLinkTest, KnownAddressRefreshesOnlyTheSearchFields) {
+  ClockLink& link = Link(9);
+  neighbours_.macs[0xC0A80114] = {2, 0, 0, 0, 0, 1};
+  probe_.accepting.insert(0xC0A80114);
+  link.HandleFrame(SearchReplyFrame("A1B2C3", 2, 1, 1000, 0x05), 0xC0A80114);
+  const ClockRecord first = *link.FindByIp(0xC0A80114);
+  ASSERT_TRUE(first.newPlatform);
+
+  probe_.accepting.clear();
+  neighbours_.macs[0xC0A80114] = {2, 0, 0, 0, 0, 9};
+  link.HandleFrame(SearchReplyFrame("NEWSERIAL", 3, 7, 2000, 0x86), 0xC0A80114);
+  ASSERT_EQ(link.Clocks().Count(), 1u);
+  const ClockRecord& r = *link.FindByIp(0xC0A80114);
+  EXPECT_EQ(r.firmwareMajor, 3);
+  EXPECT_EQ(r.firmwareMinor, 7);
+  EXPECT_EQ(r.lastSyncTime, 2000u);
+  EXPECT_EQ(r.radio, 0x86);
+  EXPECT_EQ(SerialOf(r), "A1B2C3");
+  EXPECT_EQ(r.label, first.label);
+  EXPECT_EQ(r.mac, first.mac);
+  EXPECT_TRUE(r.newPlatform);
+  EXPECT_EQ(neighbours_.asked.size(), 1u);
+}
+
+TEST_F(ClockLinkTest, SerialEdgeCases) {
+  ClockLink& link = Link(9);
+  link.HandleFrame(SearchReplyFrame("", 1), 0x0A000001);
+  EXPECT_EQ(link.Clocks().Count(), 0u);
+
+  link.HandleFrame(SearchReplyFrame("ABCDEFGHIJKLMNOPQRST", 1), 0x0A000002);
+  ASSERT_EQ(link.Clocks().Count(), 1u);
+  EXPECT_EQ(SerialOf(*link.FindByIp(0x0A000002)), "ABCDEFGHIJKLMNOPQRST");
+  EXPECT_EQ(link.FindByIp(0x0A000002)->serial[20], '\0');
+
+  // One serial at two addresses: two clocks.
+  link.HandleFrame(SearchReplyFrame("TWIN", 1), 0x0A000003);
+  link.HandleFrame(SearchReplyFrame("TWIN", 1), 0x0A000004);
+  EXPECT_EQ(link.Clocks().Count(), 3u);
+}
+
+TEST_F(ClockLinkTest, SearchUnicastAddsTheClock) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t index, const PeerDatagram&) {
+    return index == 0 ? std::vector<Bytes>{} : std::vector<Bytes>{SearchReplyFrame("UNI1", 4)};
+  });
+  ClockLink& link = Link(peer.Port());
+  EXPECT_EQ(link.SearchUnicast(kLoopback), 43);
+  ASSERT_NE(link.FindByIp(kLoopback), nullptr);
+  EXPECT_TRUE(link.FindByIp(kLoopback)->newPlatform);
+  const auto received = peer.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].bytes, Wire(ClockFrame::SearchRequest()));
+}
+
+TEST_F(ClockLinkTest, SearchUnicastToSilentAddressGivesMinusOne) {
+  LoopbackPeer peer;
+  peer.Start(nullptr);
+  ClockLink& link = Link(peer.Port());
+  EXPECT_EQ(link.SearchUnicast(kLoopback), -1);
+  EXPECT_EQ(peer.Received().size(), 3u);
+  EXPECT_EQ(link.Clocks().Count(), 0u);
+}
+
+TEST_F(ClockLinkTest, BroadcastSearchRunsThreePassesAndListsEachClockOnce) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t index, const PeerDatagram&) {
+    return std::vector<Bytes>{SearchReplyFrame("PASS", 1, 0, static_cast<std::uint32_t>(100 + index))};
+  });
+  // A /32 "network" on loopback: its directed broadcast is the peer itself.
+  adapters_.adapters = {{"veth-test", Adapter::Kind::Ethernet, {{kLoopback, 0xFFFFFFFF}}}};
+  ClockLink& link = Link(peer.Port());
+  ASSERT_EQ(link.BroadcastList(), (std::vector<std::uint32_t>{kLoopback}));
+  const auto start = std::chrono::steady_clock::now();
+  link.SearchBroadcast();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(peer.Received().size(), 3u);
+  ASSERT_EQ(link.Clocks().Count(), 1u);
+  EXPECT_EQ(link.FindByIp(kLoopback)->lastSyncTime, 102u);  // the last pass's reply
+  EXPECT_GE(elapsed, 3 * 200ms);
+  EXPECT_LT(elapsed, 3 * 200ms + 500ms);
+}
+
+TEST_F(ClockLinkTest, BroadcastSearchWithoutAdaptersSendsNothing) {
+  ClockLink& link = Link(9);
+  link.SearchBroadcast();
+  EXPECT_EQ(link.Clocks().Count(), 0u);
+}
+
+TEST_F(ClockLinkTest, SlowWorkOnNewClocksLosesNoReplies) {
+  // Many clocks answer each pass at once while every new record costs a slow
+  // ARP lookup; the replies that pile up meanwhile must all be handled.
+  constexpr int kClocks = 60;
+  std::vector<std::unique_ptr<LoopbackPeer>> peers;
+  peers.push_back(std::make_unique<LoopbackPeer>(0x7F010001));
+  const std::uint16_t port = peers.front()->Port();
+  for (int i = 1; i < kClocks; ++i) {
+    peers.push_back(std::make_unique<LoopbackPeer>(0x7F010001 + static_cast<std::uint32_t>(i), port));
+  }
+  for (int i = 0; i < kClocks; ++i) {
+    const std::uint32_t ip = 0x7F010001 + static_cast<std::uint32_t>(i);
+    adapters_.adapters.push_back({"eth" + std::to_string(i), Adapter::Kind::Ethernet, {{ip, 0xFFFFFFFF}}});
+    peers[static_cast<std::size_t>(i)]->Start([i](std::size_t, const PeerDatagram&) {
+      return std::vector<Bytes>{SearchReplyFrame("MANY" + std::to_string(i), 1)};
+    });
+  }
+  neighbours_.delay = 10ms;
+  ClockLink& link = Link(port);
+  link.SearchBroadcast();
+  EXPECT_EQ(link.Clocks().Count(), static_cast<std::size_t>(kClocks));
+  for (const auto& peer : peers) EXPECT_EQ(peer->Received().size(), 3u);
+}
+
+}  // namespace
+}  // namespace marindo
