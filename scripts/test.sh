@@ -10,6 +10,9 @@ cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci
 
+# Discovery at scale on the test LAN: measured and printed, not asserted.
+bash bench/discovery.sh build/ci
+
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan

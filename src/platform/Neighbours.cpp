@@ -1,5 +1,6 @@
 #include "platform/Neighbours.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -66,10 +67,14 @@ std::optional<MacAddress> SystemNeighbours::LookupMac(std::uint32_t ip) {
     UdpSocket nudge;
     nudge.SendTo({}, ip, kDiscardPort);
   }
+  // On a LAN the answer takes well under a millisecond, so look early and
+  // then less and less often.
   const auto deadline = std::chrono::steady_clock::now() + wait_;
+  auto pause = std::chrono::microseconds(500);
   while (std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(pause);
     if (auto resolved = FindInArpTable(ReadArpTable(), ip)) return resolved;
+    pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
   return std::nullopt;
 }

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Discovery at scale on the test LAN: 250 and 1000 simulated clocks in one
+# namespace answer the broadcast search. Prints what was found and how long
+# the search took. Needs root (the test LAN); says so and stops otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/ci}
+bench="$build/bench/discovery_bench"
+[ -x "$bench" ] || { echo "bench: build $bench first"; exit 1; }
+
+status=0
+for count in 250 1000; do
+  config=$(mktemp --suffix=.json)
+  python3 tools/clocksim/scaleconfig.py --count "$count" >"$config"
+  TESTLAN_RUN="$build/bench/scale$count.run" \
+    bash tools/testlan.sh --prefix "bench$count" with-lan --scale "$config" -- "$PWD/$bench" "$count" \
+    | grep -E '^(discovery|message):' || status=$?
+  rm -f "$config"
+  if [ "$status" -eq 77 ]; then echo "bench: skipped, the test LAN cannot run here"; exit 0; fi
+done
+exit "$status"

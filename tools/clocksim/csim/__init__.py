@@ -1,0 +1,1 @@
+"""Simulated wall clocks for end-to-end tests of marindo."""
