@@ -13,7 +13,7 @@ for count in 250 1000; do
   config=$(mktemp --suffix=.json)
   python3 tools/clocksim/scaleconfig.py --count "$count" >"$config"
   TESTLAN_RUN="$build/bench/scale$count.run" \
-    bash tools/testlan.sh --prefix "bench$count" with-lan --scale "$config" -- "$PWD/$bench" "$count" \
+    bash tools/testlan.sh --prefix "b$count$(( $$ % 100000 ))" with-lan --scale "$config" -- "$PWD/$bench" "$count" \
     | grep -E '^(discovery|message):' || status=$?
   rm -f "$config"
   if [ "$status" -eq 77 ]; then echo "bench: skipped, the test LAN cannot run here"; exit 0; fi
