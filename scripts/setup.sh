@@ -15,7 +15,7 @@ packages=(
   # test LAN and the clock simulator
   iproute2 python3 tftp-hpa tftpd-hpa
   # looking at windows as an operator would
-  xvfb xdotool imagemagick
+  xvfb xdotool imagemagick fonts-wqy-microhei
 )
 
 missing=()
