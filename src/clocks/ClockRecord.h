@@ -20,6 +20,9 @@ struct NtpSlot {
 struct Humiture {
   std::int8_t temperatureWhole = 0;  // signed degrees
   std::uint8_t temperatureTenths = 0;
+  // The clock's sign bit. Whole degrees alone cannot say that -0.5 is below
+  // zero.
+  bool temperatureBelowZero = false;
   std::uint8_t humidityWhole = 0;
   std::uint8_t humidityTenths = 0;
 

@@ -78,7 +78,8 @@ void StoreDisplay(std::span<const std::uint8_t> p, ClockRecord& r) {
   r.tempUnit = p[7];
   // Sign and magnitude: bit 7 says below zero.
   const int magnitude = p[8] & 0x7F;
-  r.humiture.temperatureWhole = static_cast<std::int8_t>(Bit(p[8], 7) ? -magnitude : magnitude);
+  r.humiture.temperatureBelowZero = Bit(p[8], 7);
+  r.humiture.temperatureWhole = static_cast<std::int8_t>(r.humiture.temperatureBelowZero ? -magnitude : magnitude);
   r.humiture.temperatureTenths = High4(p[9]);
   r.humiture.humidityWhole = static_cast<std::uint8_t>(p[10] >> 1);
   r.humiture.humidityTenths = High4(p[11]);

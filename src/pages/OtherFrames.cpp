@@ -97,6 +97,8 @@ ClockFrame BuildTextFrameFrom(DisplayTextForm form, bool roll, long alternateSec
 
 std::string TemperatureText(const Humiture& humiture, std::uint8_t unit) {
   std::string text = Decimal(humiture.temperatureWhole, humiture.temperatureTenths);
+  // -0.5 has no minus in its whole degrees; the clock's sign bit has it.
+  if (humiture.temperatureBelowZero && humiture.temperatureWhole == 0) text.insert(0, "-");
   if (unit == kUnitCelsius) text += "\u00B0C";
   if (unit == kUnitFahrenheit) text += "\u00B0F";
   return text;

@@ -113,6 +113,13 @@ const DecodeCase kDecodeCases[] = {
        EXPECT_EQ(r.humiture.humidityTenths, 6);
        EXPECT_EQ(r.displayTimes, (std::array<std::uint8_t, 3>{5, 3, 3}));
      }},
+    {"DisplayHumitureJustBelowZero",
+     Payload(0x05, 14, {{7, 1}, {8, 0x80}, {9, 0x50}}),
+     [](const ClockRecord& r) {
+       EXPECT_EQ(r.humiture.temperatureWhole, 0);
+       EXPECT_TRUE(r.humiture.temperatureBelowZero);
+       EXPECT_EQ(r.humiture.temperatureTenths, 5);
+     }},
     {"DisplayHumitureAboveZero",
      Payload(0x05, 14, {{7, 2}, {8, 0x7F}, {9, 0x90}}),
      [](const ClockRecord& r) {

@@ -270,6 +270,7 @@ TEST_F(OtherTest, HumitureTexts) {
       {1, 0x83, 0x20, 0x02, 0x10, "-3.2\u00B0C", "1.1 %", true},
       {2, 0x17, 0x00, 0x64, 0x90, "23.0\u00B0F", "50.9 %", false},
       {1, 0x00, 0x00, 0x00, 0x10, "0.0\u00B0C", "0.1 %", true},  // a humidity just above nothing still counts
+      {1, 0x80, 0x50, 0x5A, 0x60, "-0.5\u00B0C", "45.6 %", true},  // below zero with no whole degree
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.temperature);
