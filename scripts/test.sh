@@ -12,6 +12,7 @@ ctest --preset ci
 
 # Discovery at scale on the test LAN: measured and printed, not asserted.
 bash bench/discovery.sh build/ci
+bash bench/tftp.sh build/ci
 
 cmake --preset asan
 cmake --build --preset asan

@@ -17,6 +17,7 @@
 #include "maint/System.h"
 #include "pages/Basic.h"
 #include "pages/Other.h"
+#include "pages/PageControls.h"
 #include "pages/Server.h"
 #include "platform/CodePage.h"
 #include "ui_CMarindoDlg.h"
@@ -125,15 +126,7 @@ ClockRecord* CMarindoDlg::SelectedRecord() { return selectedIp_ ? link_.FindByIp
 
 // Enter and Escape close nothing here; the close box does.
 void CMarindoDlg::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QDialog::keyPressEvent(event);
 }
 
 // A clock is chosen by a left click in the tree, never by keyboard moves of

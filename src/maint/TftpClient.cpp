@@ -196,8 +196,11 @@ std::optional<DownloadOutcome> TftpClient::TakeDatagram(TftpSocket& socket, Tftp
     return std::nullopt;
   }
   if (*block != state.expected) return std::nullopt;
-  if (!file.Append(packet.subspan(tftp::kHeaderSize))) return DownloadOutcome::FileNotWritten;
+  // Acknowledge first and store while the clock sends the next block, as
+  // tftp-hpa does: the disk's time then overlaps the network's. A block that
+  // cannot be stored still ends the download as a failure.
   acknowledge(*block);
+  if (!file.Append(packet.subspan(tftp::kHeaderSize))) return DownloadOutcome::FileNotWritten;
   state.dataPort = datagram.sourcePort;
   state.lastStored = *block;
   state.expected = static_cast<std::uint16_t>(*block + 1);

@@ -5,19 +5,12 @@
 #include <QKeyEvent>
 
 #include "pages/Ipv4Edit.h"
+#include "pages/PageControls.h"
 #include "ui_Basic.h"
 
 namespace marindo {
 namespace {
 
-// The radio pairs of this page may both be unchecked (after a clear), so they
-// are not auto-exclusive; a click still leaves exactly the clicked one
-// checked, as a click on a radio button always does (Qt would uncheck a
-// checked one).
-void CheckOnly(QRadioButton* clicked, QRadioButton* other) {
-  clicked->setChecked(true);
-  other->setChecked(false);
-}
 
 void Unselect(QComboBox* list) { list->setCurrentIndex(-1); }
 
@@ -66,15 +59,7 @@ void Basic::ConnectSignals() {
 // The page sits in the main window's dialog: Enter and Escape must not reach
 // it and press Modify or close the program.
 void Basic::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Basic::DynamicIpClicked() {

@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 
+#include "pages/PageControls.h"
 #include "ui_Other.h"
 
 namespace marindo {
@@ -26,13 +27,6 @@ void SelectText(QComboBox* list, int value) { SelectPosition(list, list->findTex
 
 long ValueOf(const QComboBox* list) { return TypedNumber(list->currentText().toStdString()); }
 
-// Pairs that may both be unchecked are not auto-exclusive; a click still
-// leaves exactly the clicked one checked, as a click on a radio button always
-// does (Qt would uncheck a checked one).
-void CheckOnly(QRadioButton* clicked, QRadioButton* other) {
-  clicked->setChecked(true);
-  other->setChecked(false);
-}
 
 void SetChecks(QRadioButton* first, QRadioButton* second, bool firstChecked) {
   first->setChecked(firstChecked);
@@ -73,15 +67,7 @@ void Other::ConnectSignals() {
 // The page sits in the main window's dialog: Enter and Escape must not reach
 // it and press Modify or close the program.
 void Other::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Other::SetDurationListsEnabled(bool enabled) {

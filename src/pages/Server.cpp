@@ -5,6 +5,7 @@
 #include <QRegularExpressionValidator>
 
 #include "pages/Ipv4Edit.h"
+#include "pages/PageControls.h"
 #include "ui_Server.h"
 
 namespace marindo {
@@ -14,13 +15,6 @@ namespace {
 const QString kNtpPort = QStringLiteral("123");
 constexpr const char* kChooseFormMessage = "请选择NTP模式(ip或域名)";
 
-// The two form buttons may both be unchecked (after a clear), so they are not
-// auto-exclusive; a click still leaves exactly the clicked one checked, as a
-// click on a radio button always does (Qt would uncheck a checked one).
-void CheckOnly(QRadioButton* clicked, QRadioButton* other) {
-  clicked->setChecked(true);
-  other->setChecked(false);
-}
 
 }  // namespace
 
@@ -51,15 +45,7 @@ void Server::ConnectSignals() {
 // The page sits in the main window's dialog: Enter and Escape must not reach
 // it and press Modify or close the program.
 void Server::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Server::SetAddressFieldsEnabled(bool enabled) {
