@@ -1,18 +1,76 @@
 #include "maint/Log.h"
 
+#include <QKeyEvent>
+
+#include "maint/LogDownload.h"
 #include "ui_Log.h"
 
 namespace marindo {
 
-Log::Log(ClockSelection& selection, Notifier& notifier, QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::Log>()), selection_(selection), notifier_(notifier) {
+Log::Log(ClockSelection& selection, Notifier& notifier, QWidget* parent, MaintChoosers& choosers,
+         TftpTimings timings, CodePage codePage, TftpIo& io)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::Log>()),
+      selection_(selection),
+      notifier_(notifier),
+      choosers_(choosers),
+      tftp_(codePage, timings, io) {
   ui_->setupUi(this);
+  connect(ui_->browse_1031, &QPushButton::clicked, this, &Log::BrowseSaveFolder);
 }
 
 Log::~Log() = default;
 
-void Log::RefreshLogFields() {}
+// The page sits in the main window's dialog: Enter and Escape must not reach
+// it and press Modify or close the program.
+void Log::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
 
-void Log::StartDownload() {}
+void Log::SetFieldsEnabled(bool enabled) {
+  ui_->fileName_1489->setEnabled(enabled);
+  ui_->savePath_1488->setEnabled(enabled);
+  ui_->download_1016->setEnabled(enabled);
+  ui_->browse_1031->setEnabled(enabled);
+}
+
+// Only the newer clocks keep logs to download.
+void Log::RefreshLogFields() {
+  const ClockRecord* record = selection_.SelectedRecord();
+  const bool logsAvailable = record != nullptr && record->newPlatform;
+  ui_->fileName_1489->setText(logsAvailable ? QString::fromUtf8(kLogDefaultName) : QString());
+  SetFieldsEnabled(logsAvailable);
+}
+
+void Log::BrowseSaveFolder() {
+  const QString folder = choosers_.ExistingFolder();
+  if (!folder.isEmpty()) ui_->savePath_1488->setText(folder);
+}
+
+void Log::StartDownload() {
+  const ClockRecord* record = selection_.SelectedRecord();
+  if (record == nullptr) return;
+  const std::uint32_t ip = record->ip;
+  const std::string name = ui_->fileName_1489->text().toStdString();
+  if (name.empty()) {
+    notifier_.ShowMessage(kFillInFileName);
+    return;
+  }
+  const std::string folder = ui_->savePath_1488->text().toStdString();
+  if (folder.empty()) {
+    notifier_.ShowMessage(kSelectSavePath);
+    return;
+  }
+  const DownloadOutcome outcome = tftp_.DownloadFile(ip, name, folder);
+  notifier_.ShowMessage(DownloadOutcomeMessage(outcome, ip, name));
+}
 
 }  // namespace marindo

@@ -5,7 +5,12 @@
 #include <QWidget>
 
 #include "clocks/ClockSelection.h"
+#include "maint/Choosers.h"
+#include "maint/TftpClient.h"
+#include "platform/CodePage.h"
 #include "platform/Notifier.h"
+
+class QKeyEvent;
 
 namespace Ui {
 class Log;
@@ -18,18 +23,31 @@ class Log : public QWidget {
   Q_OBJECT
 
  public:
-  Log(ClockSelection& selection, Notifier& notifier, QWidget* parent = nullptr);
+  // Names go to the clock in `codePage`. The program uses the system's
+  // dialogs, sockets and files and the clocks' own timings.
+  Log(ClockSelection& selection, Notifier& notifier, QWidget* parent = nullptr,
+      MaintChoosers& choosers = DialogChoosers(), TftpTimings timings = {},
+      CodePage codePage = CodePageForLocale(), TftpIo& io = SystemTftpIo());
   ~Log() override;
 
   // Resets the file name and enables or disables the fields for the selected clock.
   void RefreshLogFields();
+  // The "Browse" button: the folder chooser fills the save path.
+  void BrowseSaveFolder();
   // The download from the selected clock.
   void StartDownload();
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
+  void SetFieldsEnabled(bool enabled);
+
   std::unique_ptr<Ui::Log> ui_;
   ClockSelection& selection_;
   Notifier& notifier_;
+  MaintChoosers& choosers_;
+  TftpClient tftp_;
 };
 
 }  // namespace marindo

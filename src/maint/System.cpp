@@ -1,24 +1,133 @@
 #include "maint/System.h"
 
+#include <QKeyEvent>
+#include <QRegularExpressionValidator>
+
+#include "maint/FirmwareUpgrade.h"
+#include "pages/Ipv4Edit.h"
 #include "ui_System.h"
 
 namespace marindo {
+namespace {
 
-System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, QWidget* parent)
+QString MacText(const std::array<std::uint8_t, 6>& mac) {
+  return QString::asprintf("%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+}
+
+// The clock's uptime in days. A clock that reports no system information
+// (an older model) keeps its day count in the first byte of its text reply.
+unsigned UptimeDays(const ClockRecord& record) {
+  return record.uptimeDays != 0 ? record.uptimeDays : record.textLead;
+}
+
+}  // namespace
+
+System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, QWidget* parent,
+               MaintChoosers& choosers, TftpTimings timings, CodePage codePage, TftpIo& io)
     : QWidget(parent),
       ui_(std::make_unique<Ui::System>()),
       link_(link),
       selection_(selection),
-      notifier_(notifier) {
+      notifier_(notifier),
+      choosers_(choosers),
+      codePage_(codePage),
+      tftp_(codePage, timings, io) {
   ui_->setupUi(this);
+  // The secret-key fields are never read or sent; they only keep their form.
+  for (QLineEdit* key : {ui_->newKey_1481, ui_->confirmKey_1482}) {
+    key->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), key));
+  }
+  connect(ui_->choose_1092, &QPushButton::clicked, this, &System::ChooseFirmware);
 }
 
 System::~System() = default;
 
-void System::ShowAddresses(std::uint32_t) {}
+// The page sits in the main window's dialog: Enter and Escape must not reach
+// it and press Modify or close the program.
+void System::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
 
-void System::ShowUptime(std::uint32_t) {}
+void System::ShowAddresses(std::uint32_t ip) {
+  const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
+  if (record == nullptr) return;
+  ui_->ipAddress_1098->SetAddress(record->ip);
+  ui_->mac_1093->setText(MacText(record->mac));
+}
 
-void System::StartUpgrade() {}
+void System::ShowUptime(std::uint32_t ip) {
+  const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
+  if (record == nullptr) return;
+  ui_->uptime_1375->setText(QString::number(UptimeDays(*record)));
+}
+
+// The clocks' loaders look at the path as the clock's code page spells it.
+bool System::AcceptsFirmware(const QString& path, bool newPlatform) {
+  if (FirmwareTypeAccepted(ToCodePage(path.toStdString(), codePage_), newPlatform)) return true;
+  notifier_.ShowMessage(FirmwareTypeRefusal(newPlatform));
+  return false;
+}
+
+void System::ChooseFirmware() {
+  const ClockRecord* record = selection_.SelectedRecord();
+  if (record == nullptr) return;
+  const bool newPlatform = record->newPlatform;
+  const QString path = choosers_.OpenFile(QString::fromUtf8(FirmwareFileFilter(newPlatform)));
+  if (path.isEmpty()) return;
+  if (AcceptsFirmware(path, newPlatform)) ui_->path_1097->setText(path);
+}
+
+void System::StartUpgrade() {
+  const QString path = ui_->path_1097->text();
+  const ClockRecord* record = selection_.SelectedRecord();
+  if (record == nullptr) return;
+  // The announcement's reply goes through the link's frame handling, which
+  // may move records: keep what the upgrade needs, not the record.
+  const std::uint32_t ip = record->ip;
+  if (!AcceptsFirmware(path, record->newPlatform)) return;
+
+  // The clock prepares for the upload if it hears this; the upload is tried
+  // whether or not it answered.
+  const ClockFrame announcement = BuildUpgradeAnnouncement();
+  link_.Exchange(ip, announcement);
+
+  const int result = tftp_.UploadFile(ip, path.toStdString(), *this);
+  notifier_.ShowMessage(result == 0 ? kUpgradeSucceeded : kUpgradeFailed);
+}
+
+void System::SetBlockText(const std::string& text) {
+  ui_->block_1096->setText(QString::fromStdString(text));
+  ui_->block_1096->repaint();
+}
+
+void System::Start() {
+  // Qt ignores a position outside the range; the common controls clamped it.
+  QProgressBar* bar = ui_->progress_1484;
+  bar->setValue(qBound(bar->minimum(), 0, bar->maximum()));
+  bar->repaint();
+}
+
+void System::Block(std::uint64_t block, std::uint64_t fileLength) {
+  SetBlockText(BlockProgressText(block, fileLength));
+  const ProgressBarScale scale = ProgressBarScaleFor(fileLength);
+  ui_->progress_1484->setRange(1, scale.maximum);
+  ui_->progress_1484->setValue(scale.Position(block));
+  ui_->progress_1484->repaint();
+}
+
+void System::Finish(std::uint64_t block, std::uint64_t bytesTransferred) {
+  SetBlockText(FinishProgressText(block, bytesTransferred));
+  ++upgradeCount_;
+  ui_->counter_1095->setText(QString::fromStdString(UpgradeCounterText(upgradeCount_)));
+  ui_->counter_1095->repaint();
+}
 
 }  // namespace marindo
