@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 
 #include "maint/LogDownload.h"
+#include "pages/PageControls.h"
 #include "ui_Log.h"
 
 namespace marindo {
@@ -24,15 +25,7 @@ Log::~Log() = default;
 // The page sits in the main window's dialog: Enter and Escape must not reach
 // it and press Modify or close the program.
 void Log::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Log::SetFieldsEnabled(bool enabled) {

@@ -5,6 +5,7 @@
 
 #include "maint/FirmwareUpgrade.h"
 #include "pages/Ipv4Edit.h"
+#include "pages/PageControls.h"
 #include "ui_System.h"
 
 namespace marindo {
@@ -45,15 +46,7 @@ System::~System() = default;
 // The page sits in the main window's dialog: Enter and Escape must not reach
 // it and press Modify or close the program.
 void System::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Escape:
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      event->accept();
-      return;
-    default:
-      QWidget::keyPressEvent(event);
-  }
+  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void System::ShowAddresses(std::uint32_t ip) {
