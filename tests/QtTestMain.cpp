@@ -1,5 +1,6 @@
-// One QApplication around every case of the maintenance page tests, on the
-// offscreen platform unless the caller chose another.
+// main() of every test executable that needs windows: one QApplication around
+// GoogleTest, on the offscreen platform unless the caller chose another (to
+// look at a window under Xvfb, say).
 
 #include <gtest/gtest.h>
 
