@@ -68,7 +68,17 @@ int ClockLink::WaitReply() {
   return static_cast<int>(datagram->size);
 }
 
+void ClockLink::DiscardStale() {
+  queued_.clear();
+  while (ReadQueued()) {
+  }
+}
+
 int ClockLink::SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip) {
+  // Whatever is already waiting answers an exchange whose wait has ended (a
+  // late or repeated reply). Taken for this exchange's answer, an old
+  // "success" would be shown for a change the clock may refuse.
+  DiscardStale();
   for (int attempt = 0; attempt < timings_.tries; ++attempt) {
     // A failed send is not reported: the wait that follows times out.
     socket_.SendTo(bytes, ip, timings_.clockPort);

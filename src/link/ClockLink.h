@@ -92,6 +92,7 @@ class ClockLink {
   // Moves every datagram already waiting in the socket into our own queue, so
   // that slow work cannot let the kernel's queue overflow.
   void DrainSocket();
+  void DiscardStale();
   int SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip);
   void CollectSearchReplies();
   bool ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor);

@@ -224,6 +224,23 @@ TEST_F(ClockLinkTest, ModifyResultMessages) {
   }
 }
 
+// A clock that answered a retried modify twice leaves the second answer
+// waiting; the next modify, which the clock refuses, must not be reported by it.
+TEST_F(ClockLinkTest, LateRepeatedAnswerIsNotTakenForTheNextExchange) {
+  LoopbackPeer peer;
+  peer.Start([](std::size_t index, const PeerDatagram&) {
+    if (index == 0) return std::vector<Bytes>{Frame({0x06, 1}), Frame({0x06, 1})};
+    return std::vector<Bytes>{Frame({0x06, 0})};
+  });
+  ClockLink& link = Link(peer.Port());
+  owner_.selected = kLoopback;
+  link.SendModify(ClockFrame::Query(0x06));
+  std::this_thread::sleep_for(50ms);  // the repeated answer is in by now
+  link.SendModify(ClockFrame::Query(0x06));
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Modify success!", "Modify failed!"}));
+  EXPECT_EQ(peer.Received().size(), 2u);
+}
+
 TEST_F(ClockLinkTest, StrayDatagramFromAnotherHostEndsTheWaitAndIsHandled) {
   LoopbackPeer stray(0x7F000002);
   stray.Start(nullptr);
