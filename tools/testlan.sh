@@ -31,6 +31,9 @@ readonly READY_SECONDS=15
 TOOLS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly TOOLS_DIR
 readonly CLOCKSIM_DIR=$TOOLS_DIR/clocksim
+# The system interpreter when there is one: a version manager's shim costs
+# most of a second per call, and the tests call the control command often.
+if [ -z "${PYTHON:-}" ] && [ -x /usr/bin/python3 ]; then PYTHON=/usr/bin/python3; fi
 PYTHON=${PYTHON:-python3}
 export PYTHONDONTWRITEBYTECODE=1
 

@@ -51,18 +51,24 @@ inline std::string Shell(const std::string& command) {
   return out;
 }
 
+// The system's interpreter when there is one: a version manager's shim in
+// front of `python3` costs most of a second per call.
+inline std::string Python() {
+  return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
 // Evaluates a Python expression over simulator `sim`'s state, where `c` is its
 // first clock.
 inline std::string SimState(const std::string& sim, const std::string& expression) {
   const std::string path = (RunFolder() / (sim + ".state.json")).string();
-  return Shell("python3 -c 'import json; s=json.load(open(\"" + path + "\")); c=s[\"clocks\"][0]; print(" +
+  return Shell(Python() + " -c 'import json; s=json.load(open(\"" + path + "\")); c=s[\"clocks\"][0]; print(" +
                expression + ")'");
 }
 
 // How many datagrams simulator `sim` received on the clock port with `code`.
 inline int ReceivedCount(const std::string& sim, int code) {
   const std::string path = (RunFolder() / (sim + ".record.jsonl")).string();
-  return std::atoi(Shell("python3 -c 'import json; print(sum(1 for l in open(\"" + path +
+  return std::atoi(Shell(Python() + " -c 'import json; print(sum(1 for l in open(\"" + path +
                          "\") if (r:=json.loads(l)).get(\"proto\")==\"clock\" and r.get(\"code\")==" +
                          std::to_string(code) + "))'")
                        .c_str());

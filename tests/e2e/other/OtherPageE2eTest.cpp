@@ -36,13 +36,13 @@ std::string RecordPath(const std::string& sim) { return (RunFolder() / (sim + ".
 
 // Lines in simulator `sim`'s record so far: a mark for ModifyCodesSince.
 int RecordLines(const std::string& sim) {
-  return std::atoi(Shell("python3 -c 'print(sum(1 for _ in open(\"" + RecordPath(sim) + "\")))'").c_str());
+  return std::atoi(Shell(Python() + " -c 'print(sum(1 for _ in open(\"" + RecordPath(sim) + "\")))'").c_str());
 }
 
 // The modify codes simulator `sim` received after line `mark`, in order,
 // e.g. "9,11".
 std::string ModifyCodesSince(const std::string& sim, int mark) {
-  return Shell("python3 -c 'import json; print(\",\".join(str(r[\"code\"]) for l in list(open(\"" +
+  return Shell(Python() + " -c 'import json; print(\",\".join(str(r[\"code\"]) for l in list(open(\"" +
                RecordPath(sim) + "\"))[" + std::to_string(mark) +
                ":] if (r:=json.loads(l)).get(\"proto\")==\"clock\" and r.get(\"code\") in (6,7,8,9,11)))'");
 }

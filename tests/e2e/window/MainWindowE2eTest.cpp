@@ -18,7 +18,7 @@ namespace {
 // Every datagram a simulator received on the clock port.
 int ReceivedTotal(const std::string& sim) {
   const std::string path = (RunFolder() / (sim + ".record.jsonl")).string();
-  return std::atoi(Shell("python3 -c 'import json; print(sum(1 for l in open(\"" + path +
+  return std::atoi(Shell(Python() + " -c 'import json; print(sum(1 for l in open(\"" + path +
                          "\") if json.loads(l).get(\"proto\")==\"clock\"))'")
                        .c_str());
 }
