@@ -16,6 +16,8 @@ packages=(
   iproute2 python3 tftp-hpa tftpd-hpa
   # looking at windows as an operator would
   xvfb xdotool imagemagick fonts-wqy-microhei
+  # the Debian package (dpkg-shlibdeps, file) and its install test in a chroot
+  dpkg-dev file desktop-file-utils debootstrap
 )
 
 missing=()
