@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and runs each one for a bounded time
-# (FUZZ_SECONDS, default 60) from its seed corpus. Fails on any crash.
+# Builds the fuzz targets with clang and runs each one for a bounded time from
+# its seed corpus. Fails on any crash. The whole run takes FUZZ_TOTAL_SECONDS
+# (default 180), shared equally by the targets; FUZZ_SECONDS sets the time of
+# each target instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${FUZZ_SECONDS:-60}"
+
+sources=(tests/fuzz/*Fuzz.cpp)
+[ -e "${sources[0]}" ] || { echo "fuzz: no targets in tests/fuzz"; exit 1; }
+total="${FUZZ_TOTAL_SECONDS:-180}"
+seconds="${FUZZ_SECONDS:-$(( total / ${#sources[@]} ))}"
+(( seconds > 0 )) || seconds=1
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 status=0
-for source in tests/fuzz/*Fuzz.cpp; do
-  [ -e "$source" ] || continue
+for source in "${sources[@]}"; do
   stem=$(basename "$source" .cpp)
   seeds="tests/fuzz/corpus/$stem"
   work=$(mktemp -d)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh clone: set-up, the CI build with every
-# test, then the core tests again under the sanitizers.
+# test, the package install test, then every unit and widget test again under
+# the sanitizers and a bounded fuzz run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -21,7 +21,7 @@ std::uint8_t DayBits(const std::array<bool, kDaysPerWeek>& days) {
 
 std::array<bool, kDaysPerWeek> DaysOf(std::uint8_t flags) {
   std::array<bool, kDaysPerWeek> days{};
-  for (std::size_t day = 0; day < days.size(); ++day) days[day] = (flags >> day & 1U) != 0;
+  for (std::size_t day = 0; day < days.size(); ++day) days[day] = ((unsigned{flags} >> day) & 1U) != 0;
   return days;
 }
 

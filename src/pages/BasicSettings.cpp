@@ -165,7 +165,7 @@ std::uint8_t ZoneByte(std::string_view zoneEntry) {
   } else if (zoneEntry.find('+') != std::string_view::npos) {
     hours = HoursAfter(hoursPart, "UTC +");
   }
-  return static_cast<std::uint8_t>(sign | ((hours & 0x0Fu) << 3) | (minutesCode << 1));
+  return static_cast<std::uint8_t>(sign | ((hours & 0x0Fu) << 3) | (unsigned{minutesCode} << 1));
 }
 
 bool DstIsOn(const ClockRecord& record) {

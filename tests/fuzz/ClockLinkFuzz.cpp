@@ -1,30 +1,55 @@
-// Feeds arbitrary datagrams to the frame handler: every reply decoder, the
-// search reply path and the modify results. The first input byte picks the
-// sender (a known clock or a stranger); the rest is the datagram.
+// Feeds datagrams to the frame handler: every reply decoder, the search reply
+// path and the modify results. Input layout:
+//   byte 0   the sender: below 192 one of three known clocks, else a stranger
+//   byte 1   0x51 ('Q'): the rest, from byte 1 on, is the datagram as it came
+//            off the wire, checksum and all.
+//            Anything else is a framing byte, and the rest is one body that
+//            goes out once under every command code, framed with a checksum
+//            that passes, so that random bodies reach the decoders instead of
+//            dying at the checksum:
+//              bit 0  checksum high byte first (as some clocks send it)
+//              bit 1  the next byte is the length byte (else the true length)
+//              bit 2  a magic other than 'Q' 'K'
+// After every datagram the handler's outcome is checked against what its
+// command code allows.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "link/ClockLink.h"
+#include "link/Crc16.h"
+#include "link/ReplyDecoders.h"
 
 namespace {
 
 using namespace marindo;
 
-class QuietNotifier : public Notifier {
+void Check(bool condition) {
+  if (!condition) __builtin_trap();
+}
+
+class CountingNotifier : public Notifier {
  public:
-  void ShowMessage(const std::string&) override {}
+  void ShowMessage(const std::string& text) override {
+    ++shown;
+    last = text;
+  }
+  int shown = 0;
+  std::string last;
 };
-class NoNeighbours : public NeighbourLookup {
+class OddNeighbours : public NeighbourLookup {
  public:
   std::optional<MacAddress> LookupMac(std::uint32_t ip) override {
     if ((ip & 1U) == 0) return std::nullopt;
     return MacAddress{0x02, 0, 0, 0, 0, static_cast<std::uint8_t>(ip)};
   }
 };
-class ClosedPorts : public PortProbe {
+class SomePortsOpen : public PortProbe {
  public:
   bool Accepts(std::uint32_t ip, std::uint16_t, std::chrono::milliseconds) override { return (ip & 2U) != 0; }
 };
@@ -39,9 +64,9 @@ class NoSelection : public ClockSelection {
 };
 
 struct World {
-  QuietNotifier notifier;
-  NoNeighbours neighbours;
-  ClosedPorts probe;
+  CountingNotifier notifier;
+  OddNeighbours neighbours;
+  SomePortsOpen probe;
   NoAdapters adapters;
   NoSelection owner;
   ClockNames names{std::filesystem::temp_directory_path() / "marindo-fuzz-absent" / "Tessaly.ini",
@@ -55,6 +80,15 @@ struct World {
 };
 
 constexpr std::uint32_t kKnown[] = {0x0A000001, 0x0A000002, 0x0A000003};
+constexpr char kKnownLabel[] = "known";
+// Strangers' search replies add records; the list starts over beyond this.
+constexpr std::size_t kMostClocks = 16;
+// Every code a clock may send, and one on each side of them.
+constexpr std::uint8_t kLastCode = 0x12;
+
+constexpr std::uint8_t kCrcHighFirst = 0x01;
+constexpr std::uint8_t kLengthGiven = 0x02;
+constexpr std::uint8_t kOtherMagic = 0x04;
 
 void Reset(ClockLink& link) {
   link.ClearClocks();
@@ -62,8 +96,81 @@ void Reset(ClockLink& link) {
     ClockRecord record;
     record.ip = ip;
     record.firmwareMajor = static_cast<std::uint8_t>(ip & 3U);
-    record.label = "known";
+    record.label = kKnownLabel;
     link.Clocks().Append(record);
+  }
+}
+
+std::vector<ClockRecord> Snapshot(const ClockList& clocks) { return {clocks.begin(), clocks.end()}; }
+
+// What one datagram may do: known clocks keep their labels, at most one
+// record is added and only by a search reply, only a modify result speaks to
+// the operator, and a settings reply from an unlisted sender changes nothing.
+void Deliver(World& world, std::span<const std::uint8_t> datagram, std::uint32_t sender) {
+  const std::optional<ReceivedFrame> frame = AcceptDatagram(datagram);
+  const ReplyHandling handling = frame ? HandlingOf(frame->Code()) : ReplyHandling::Dropped;
+  const bool listed = world.link.FindByIp(sender) != nullptr;
+  const bool leavesTheList = handling == ReplyHandling::Dropped || handling == ReplyHandling::Ignored ||
+                             (handling == ReplyHandling::Stored && !listed);
+  const std::vector<ClockRecord> before = leavesTheList ? Snapshot(world.link.Clocks()) : std::vector<ClockRecord>{};
+  const std::size_t countBefore = world.link.Clocks().Count();
+  const int shownBefore = world.notifier.shown;
+
+  world.link.HandleFrame(datagram, sender);
+
+  const std::size_t count = world.link.Clocks().Count();
+  Check(count == countBefore || (handling == ReplyHandling::Search && count == countBefore + 1));
+  for (std::uint32_t ip : kKnown) {
+    const ClockRecord* record = world.link.FindByIp(ip);
+    Check(record != nullptr && record->label == kKnownLabel);
+  }
+  if (handling == ReplyHandling::ModifyResult) {
+    Check(world.notifier.shown == shownBefore + 1);
+    Check(world.notifier.last == (ModifyAccepted(frame->Payload()) ? "Modify success!" : "Modify failed!"));
+  } else {
+    Check(world.notifier.shown == shownBefore);
+  }
+  if (leavesTheList) Check(Snapshot(world.link.Clocks()) == before);
+}
+
+// The body under `code`, framed as a clock would frame it, cut to what the
+// receive buffer holds.
+std::vector<std::uint8_t> Framed(std::uint8_t code, std::uint8_t framing, std::uint8_t lengthByte,
+                                 std::span<const std::uint8_t> body) {
+  std::vector<std::uint8_t> datagram;
+  const bool otherMagic = (framing & kOtherMagic) != 0;
+  datagram.push_back(otherMagic ? 0x00 : ClockFrame::kMagic0);
+  datagram.push_back(otherMagic ? 0xFF : ClockFrame::kMagic1);
+  datagram.push_back(ClockFrame::kFlagsRequest);
+  datagram.push_back(lengthByte);
+  datagram.push_back(code);
+  const std::size_t room = ClockLink::kReceiveBufferSize - datagram.size() - 2;
+  const std::span<const std::uint8_t> kept = body.first(std::min(body.size(), room));
+  datagram.insert(datagram.end(), kept.begin(), kept.end());
+  const std::uint16_t crc = Crc16Modbus(datagram);
+  const auto low = static_cast<std::uint8_t>(crc & 0xFFU);
+  const auto high = static_cast<std::uint8_t>(crc >> 8);
+  if ((framing & kCrcHighFirst) != 0) {
+    datagram.insert(datagram.end(), {high, low});
+  } else {
+    datagram.insert(datagram.end(), {low, high});
+  }
+  return datagram;
+}
+
+void DeliverUnderEveryCode(World& world, std::uint8_t framing, std::span<const std::uint8_t> body,
+                           std::uint32_t sender) {
+  std::uint8_t lengthByte = 0;
+  if ((framing & kLengthGiven) != 0) {
+    if (body.empty()) return;
+    lengthByte = body[0];
+    body = body.subspan(1);
+  }
+  for (std::uint8_t code = 0; code <= kLastCode; ++code) {
+    if ((framing & kLengthGiven) == 0) {
+      lengthByte = static_cast<std::uint8_t>(std::min<std::size_t>(body.size() + 1, ClockFrame::kMaxPayload));
+    }
+    Deliver(world, Framed(code, framing, lengthByte, body), sender);
   }
 }
 
@@ -71,9 +178,14 @@ void Reset(ClockLink& link) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static World world;
-  if (size == 0 || size - 1 > ClockLink::kReceiveBufferSize) return 0;
-  if (world.link.Clocks().Count() > 64 || world.link.Clocks().Count() < std::size(kKnown)) Reset(world.link);
+  if (size < 2) return 0;
+  if (world.link.Clocks().Count() > kMostClocks || world.link.Clocks().Count() < std::size(kKnown)) Reset(world.link);
   const std::uint32_t sender = data[0] < 192 ? kKnown[data[0] % std::size(kKnown)] : 0x0A000100U + data[0];
-  world.link.HandleFrame(std::span(data + 1, size - 1), sender);
+  const std::span<const std::uint8_t> rest(data + 1, size - 1);
+  if (rest[0] == ClockFrame::kMagic0) {
+    if (rest.size() <= ClockLink::kReceiveBufferSize) Deliver(world, rest, sender);
+    return 0;
+  }
+  DeliverUnderEveryCode(world, rest[0], rest.subspan(1), sender);
   return 0;
 }

@@ -1,10 +1,16 @@
 // Feeds arbitrary bytes as a settings file to the INI rules and checks that
-// a write or delete in one section never changes what another section reads.
+// a write or delete in one section never changes what another section reads,
+// and that a value read from the file is cut at a whole character.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "platform/IniFile.h"
 
@@ -92,6 +98,34 @@ void FuzzedWriteReadsBack(std::string_view input) {
   }
 }
 
+std::size_t CodePoints(std::string_view text) {
+  std::size_t count = 0;
+  for (char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0U) != 0x80U) ++count;
+  }
+  return count;
+}
+
+// The password as the login gate reads it: from the file, at most 31
+// characters, never part of a multi-byte character.
+void FileReadIsCutAtACharacter(std::string_view content) {
+  static const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("marindo-inifuzz-" + std::to_string(::getpid()) + ".ini");
+  {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(content.data(), static_cast<std::streamsize>(content.size()));
+  }
+  constexpr std::size_t kMaxChars = 31;
+  const std::string read = marindo::IniFile(path).ReadString("LOGIN_PSW", "pwd", "", kMaxChars);
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  const std::string whole = Password(content).value_or("");
+  Check(std::string_view(whole).starts_with(read));
+  Check(CodePoints(read) <= kMaxChars);
+  Check(read.size() == whole.size() || CodePoints(read) == kMaxChars);
+  Check(read.size() == whole.size() || (static_cast<unsigned char>(whole[read.size()]) & 0xC0U) != 0x80U);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -99,5 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NameWriteAndDeleteLeaveThePassword(input);
   PasswordWriteLeavesTheName(input);
   FuzzedWriteReadsBack(input);
+  FileReadIsCutAtACharacter(input);
   return 0;
 }
