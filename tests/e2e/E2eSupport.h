@@ -27,6 +27,18 @@ class Selection : public ClockSelection {
   std::optional<std::uint32_t> selected;
 };
 
+// The selected clock as the main window keeps it: an address, looked up in
+// the link's list on every call.
+class LinkSelection : public ClockSelection {
+ public:
+  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
+  ClockRecord* SelectedRecord() override {
+    return link != nullptr && selected ? link->FindByIp(*selected) : nullptr;
+  }
+  ClockLink* link = nullptr;
+  std::optional<std::uint32_t> selected;
+};
+
 // Environment the test LAN gives the command it runs.
 inline std::filesystem::path RunFolder() {
   const char* run = std::getenv("TESTLAN_RUN");

@@ -23,18 +23,6 @@ constexpr const char* kSim = "hall";
 constexpr std::uint8_t kQueryBasic = 0x02;
 constexpr int kModifyBasic = 0x06;
 
-// The selected clock as the main window keeps it: an address, looked up in
-// the link's list on every call.
-class LinkSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
-  ClockRecord* SelectedRecord() override {
-    return link != nullptr && selected ? link->FindByIp(*selected) : nullptr;
-  }
-  ClockLink* link = nullptr;
-  std::optional<std::uint32_t> selected;
-};
-
 std::string Hex(std::span<const std::uint8_t> bytes) {
   std::string text;
   for (std::uint8_t byte : bytes) {

@@ -29,18 +29,6 @@ constexpr std::uint8_t kQuerySystem = 0x10;
 constexpr int kAnnouncement = 0x0C;
 constexpr std::size_t kFirmwareSize = 2000;  // three full blocks and 464 bytes
 
-// The selected clock as the main window keeps it: an address, looked up in
-// the link's list on every call.
-class LinkSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
-  ClockRecord* SelectedRecord() override {
-    return link != nullptr && selected ? link->FindByIp(*selected) : nullptr;
-  }
-  ClockLink* link = nullptr;
-  std::optional<std::uint32_t> selected;
-};
-
 // Nobody answers a chooser here: the tests type into the fields.
 class NoChoosers : public MaintChoosers {
  public:

@@ -21,16 +21,6 @@ constexpr std::uint32_t kNameClock = 0x0AD5000B;     // 10.213.0.11, servers as 
 constexpr std::uint8_t kQueryServers = 0x03;
 constexpr int kModifyServers = 0x07;
 
-// The clock the operator clicked, looked up in the link's list as the main
-// window does.
-class LinkSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
-  ClockRecord* SelectedRecord() override { return link && selected ? link->FindByIp(*selected) : nullptr; }
-  ClockLink* link = nullptr;
-  std::optional<std::uint32_t> selected;
-};
-
 class NtpPageE2eTest : public ::testing::Test {
  protected:
   NtpPageE2eTest()

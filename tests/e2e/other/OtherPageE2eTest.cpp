@@ -24,14 +24,6 @@ constexpr std::uint32_t kPlainClock = 0x0AD5000B;   // 10.213.0.11, firmware 2, 
 constexpr std::uint8_t kQueryDisplay = 0x05;
 constexpr std::uint8_t kQueryText = 0x0A;
 
-class LinkSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return selected; }
-  ClockRecord* SelectedRecord() override { return link && selected ? link->FindByIp(*selected) : nullptr; }
-  ClockLink* link = nullptr;
-  std::optional<std::uint32_t> selected;
-};
-
 std::string RecordPath(const std::string& sim) { return (RunFolder() / (sim + ".record.jsonl")).string(); }
 
 // Lines in simulator `sim`'s record so far: a mark for ModifyCodesSince.
