@@ -131,23 +131,26 @@ int ClockLink::SearchUnicast(std::uint32_t ip) {
 void ClockLink::HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
   const std::optional<ReceivedFrame> frame = AcceptDatagram(bytes);
   if (!frame) return;
+  HandledFrame handled{.code = frame->Code(), .sender = sender};
   switch (HandlingOf(frame->Code())) {
     case ReplyHandling::Search:
       AddSearchReply(*frame, sender);
-      return;
+      break;
     case ReplyHandling::Stored:
       if (ClockRecord* record = clocks_.FindByIp(sender)) {
-        StoreReply(frame->Payload(), frame->LengthByte(), *record);
+        handled.stored = StoreReply(frame->Payload(), frame->LengthByte(), *record);
       }
-      return;
+      break;
     case ReplyHandling::ModifyResult:
-      services_.notifier.ShowMessage(ModifyAccepted(frame->Payload()) ? kModifySuccess
-                                                                      : kModifyFailed);
-      return;
+      handled.accepted = ModifyAccepted(frame->Payload());
+      services_.notifier.ShowMessage(handled.accepted ? kModifySuccess : kModifyFailed);
+      break;
     case ReplyHandling::Ignored:
+      break;
     case ReplyHandling::Dropped:
       return;
   }
+  if (services_.observer != nullptr) services_.observer->FrameHandled(handled);
 }
 
 bool ClockLink::ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor) {

@@ -22,6 +22,24 @@
 
 namespace marindo {
 
+// A checked datagram after the link has handled it, with its sender. Replies
+// are not matched to requests; a front end that runs one clock after another
+// ties each answer to its clock through these.
+struct HandledFrame {
+  std::uint8_t code = 0;
+  std::uint32_t sender = 0;
+  // A settings reply went into the sender's record.
+  bool stored = false;
+  // A modify result that says the clock applied the settings.
+  bool accepted = false;
+};
+
+class FrameObserver {
+ public:
+  virtual ~FrameObserver() = default;
+  virtual void FrameHandled(const HandledFrame& frame) = 0;
+};
+
 // The platform services the link works through; the program passes the real
 // ones, tests their own.
 struct LinkServices {
@@ -30,6 +48,8 @@ struct LinkServices {
   NeighbourLookup& neighbours;
   PortProbe& probe;
   const ClockNames& names;
+  // Told of every checked datagram; the windows need none.
+  FrameObserver* observer = nullptr;
 };
 
 // The tool's single endpoint on the clock protocol: one UDP socket on port

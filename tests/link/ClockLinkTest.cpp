@@ -339,6 +339,49 @@ TEST_F(ClockLinkTest, StoredReplyFromUnknownSenderChangesNothing) {
   EXPECT_EQ(link.Clocks().Count(), 1u);
 }
 
+class RecordingObserver : public FrameObserver {
+ public:
+  void FrameHandled(const HandledFrame& frame) override { frames.push_back(frame); }
+  std::vector<HandledFrame> frames;
+};
+
+TEST_F(ClockLinkTest, TheObserverLearnsWhoAnsweredWhat) {
+  RecordingObserver observer;
+  link_.emplace(owner_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_, &observer}, Timings(9));
+  ClockLink& link = *link_;
+  AddClock(link, 0x0A000007);
+  Bytes shortBasic = Frame({0x02, 0x40});
+  Bytes badCrc = BasicReplyFrame(0x40);
+  badCrc.back() ^= 0xFF;
+  struct Case {
+    Bytes datagram;
+    std::uint32_t sender;
+    bool handled;
+    HandledFrame expected;
+  };
+  const Case cases[] = {
+      {BasicReplyFrame(0x40), 0x0A000007, true, {0x02, 0x0A000007, true, false}},
+      {BasicReplyFrame(0x40), 0x0A000008, true, {0x02, 0x0A000008, false, false}},  // no record
+      {shortBasic, 0x0A000007, true, {0x02, 0x0A000007, false, false}},             // dropped as short
+      {Frame({0x06, 0x01}), 0x0A000008, true, {0x06, 0x0A000008, false, true}},
+      {Frame({0x0B, 0x00}), 0x0A000007, true, {0x0B, 0x0A000007, false, false}},
+      {Frame({0x09, 0x01}), 0x0A000007, true, {0x09, 0x0A000007, false, false}},
+      {Frame({0x12, 0x01}), 0x0A000007, false, {}},  // a code the clocks do not use
+      {badCrc, 0x0A000007, false, {}},
+  };
+  for (const Case& c : cases) {
+    observer.frames.clear();
+    link.HandleFrame(c.datagram, c.sender);
+    ASSERT_EQ(observer.frames.size(), c.handled ? 1u : 0u) << int(c.expected.code);
+    if (!c.handled) continue;
+    const HandledFrame& got = observer.frames.front();
+    EXPECT_EQ(got.code, c.expected.code);
+    EXPECT_EQ(got.sender, c.expected.sender);
+    EXPECT_EQ(got.stored, c.expected.stored) << int(got.code);
+    EXPECT_EQ(got.accepted, c.expected.accepted) << int(got.code);
+  }
+}
+
 TEST_F(ClockLinkTest, TooShortDatagramsAreDropped) {
   ClockLink& link = Link(9);
   AddClock(link, 0x0A000007);
