@@ -19,6 +19,15 @@ std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
   return ntohl(address.s_addr);
 }
 
+std::optional<std::uint32_t> ParseDottedQuad(std::string_view text) {
+  const std::string copy(text);
+  in_addr address{};
+  if (inet_pton(AF_INET, copy.c_str(), &address) != 1) {
+    return std::nullopt;
+  }
+  return ntohl(address.s_addr);
+}
+
 std::uint32_t ReadBe32(const std::uint8_t* bytes) {
   return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
          (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};

@@ -34,6 +34,21 @@ TEST(Ipv4Test, ParsesByInetAddrRules) {
   }
 }
 
+TEST(Ipv4Test, DottedQuadTakesOnlyFourDecimalParts) {
+  struct Case {
+    const char* text;
+    std::optional<std::uint32_t> value;
+  };
+  const Case cases[] = {
+      {"192.168.1.20", 0xC0A80114}, {"0.0.0.0", 0},           {"255.255.255.255", 0xFFFFFFFF},
+      {"10.1", std::nullopt},       {"0x7f.0.0.1", std::nullopt}, {"256.1.1.1", std::nullopt},
+      {"1.2.3.4 ", std::nullopt},   {"", std::nullopt},       {"all", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseDottedQuad(c.text), c.value) << c.text;
+  }
+}
+
 TEST(Ipv4Test, BigEndianRoundTrip) {
   std::uint8_t bytes[4]{};
   WriteBe32(bytes, 0xC0A80101);
