@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   # sanitizer and fuzzer runtimes for clang
   libclang-rt-14-dev
+  # settings files of the command line
+  nlohmann-json3-dev
   # windows
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # test LAN and the clock simulator

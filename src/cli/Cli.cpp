@@ -1,0 +1,702 @@
+#include "cli/Cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <array>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <variant>
+#include <vector>
+
+#include "app/PasswordStore.h"
+#include "cli/CliArgs.h"
+#include "cli/CliOutput.h"
+#include "cli/ClockSession.h"
+#include "cli/SettingsJson.h"
+#include "clocks/ClockNames.h"
+#include "maint/FirmwareUpgrade.h"
+#include "maint/LogDownload.h"
+#include "platform/Ipv4.h"
+#include "platform/Notifier.h"
+
+namespace marindo {
+namespace {
+
+constexpr const char* kProgram = "marindo-cli";
+constexpr int kPasswordTries = 3;
+constexpr std::uint8_t kQueryText = 0x0A;
+constexpr std::uint8_t kQuerySystem = 0x10;
+constexpr const char* kSiteFormat = "marindo-site";
+constexpr int kSiteVersion = 1;
+
+// Sections go to a clock in this order: addressing last, since a new address
+// takes effect at once and the clock would not hear the rest.
+constexpr std::array<Section, 5> kWriteOrder{Section::Ntp, Section::Display, Section::Text, Section::Bells,
+                                             Section::Basic};
+
+// Keys of a clock object that describe the clock rather than set it.
+constexpr std::array<std::string_view, 8> kIdentityKeys{"address", "serial",   "mac",      "firmware",
+                                                        "name",    "model",    "lastSync", "syncServer"};
+
+// The link's messages: the port warning is the only one the command line
+// must see; answers are tied to their clocks through the session instead.
+class CollectingNotifier final : public Notifier {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::vector<std::string> messages;
+};
+
+struct BadInput {
+  std::string message;
+};
+
+// One clock's outcome, as one result line.
+struct ClockResult {
+  std::uint32_t ip = 0;
+  std::string serial;
+  bool ok = true;
+  std::vector<std::pair<std::string, std::string>> parts;  // section or step, what happened
+};
+
+// Several problems on one result line.
+std::string OneLine(std::string text) {
+  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+    text.replace(at, 1, "; ");
+  }
+  return text;
+}
+
+// "basic: Modify success!; ntp: Modify failed!".
+std::string ResultText(const ClockResult& result) {
+  std::string text;
+  for (const auto& [part, message] : result.parts) {
+    text += (text.empty() ? "" : "; ") + (part.empty() ? message : part + ": " + message);
+  }
+  return text;
+}
+
+std::variant<Json, BadInput> ReadJsonFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return BadInput{path + ": cannot be read"};
+  std::ostringstream text;
+  text << file.rdbuf();
+  try {
+    return Json::parse(text.str());
+  } catch (const Json::parse_error& error) {
+    std::string what = error.what();
+    if (const std::size_t close = what.find("] "); close != std::string::npos) what = what.substr(close + 2);
+    return BadInput{path + ": malformed JSON: " + what};
+  }
+}
+
+bool IsIdentityKey(std::string_view key) {
+  return std::find(kIdentityKeys.begin(), kIdentityKeys.end(), key) != kIdentityKeys.end();
+}
+
+// Every problem of one clock object of a settings file, each prefixed with `where`.
+std::vector<std::string> CheckClockObject(const Json& clock, const std::string& where) {
+  if (!clock.is_object()) return {where + "is not an object"};
+  std::vector<std::string> problems;
+  for (const auto& [key, value] : clock.items()) {
+    if (IsIdentityKey(key)) {
+      if (!value.is_string()) problems.push_back(where + key + ": must be a text");
+      continue;
+    }
+    const std::optional<Section> section = SectionNamed(key);
+    if (!section) {
+      problems.push_back(where + key + ": unknown field");
+      continue;
+    }
+    for (const std::string& problem : CheckSectionJson(*section, value)) problems.push_back(where + problem);
+  }
+  return problems;
+}
+
+std::vector<Section> WritableSectionsIn(const Json& clock) {
+  std::vector<Section> sections;
+  for (Section section : kWriteOrder) {
+    if (clock.contains(std::string(SectionName(section)))) sections.push_back(section);
+  }
+  return sections;
+}
+
+// A MAC as people write it: the hyphens of the System page or colons, either case.
+std::string NormalMac(std::string text) {
+  std::replace(text.begin(), text.end(), ':', '-');
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+bool SameMac(const std::array<std::uint8_t, 6>& mac, const std::string& text) {
+  return NormalMac(text) == MacText(mac);
+}
+
+// "10.213.0.20  HALL0001  firmware 1.05  old platform  hall".
+std::string ClockHeading(const Json& clock) {
+  std::string heading = clock["address"].get<std::string>() + "  " + clock["serial"].get<std::string>() +
+                        "  firmware " + clock["firmware"].get<std::string>() + "  " +
+                        clock["model"].get<std::string>();
+  if (const std::string name = clock["name"]; !name.empty()) heading += "  " + name;
+  return heading;
+}
+
+// An empty table cell reads as "-".
+std::string Cell(const Json& text) {
+  const std::string value = text;
+  return value.empty() ? "-" : value;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+class CliRun {
+ public:
+  CliRun(const CliArgs& args, CliEnvironment& env)
+      : args_(args), env_(env), names_(env.settingsFile, env.codePage) {}
+
+  int Run();
+
+ private:
+  // Checks made before anything is sent.
+  std::optional<BadInput> CheckInput();
+  std::optional<BadInput> LoadSettingsFile(const std::string& path, bool oneClock);
+  int Login();
+  bool OpenLink();
+  std::variant<std::vector<std::uint32_t>, BadInput> ResolveTargets(const Targets& targets);
+
+  int Search();
+  int Show();
+  int Apply();
+  int Backup();
+  int Restore();
+  int Upgrade();
+  int Log();
+
+  // Asks the clock the section's queries; false when one went unanswered.
+  bool ReadSection(std::uint32_t ip, Section section);
+  Json ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result);
+  void WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result);
+  std::string WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok);
+  std::string VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
+  std::optional<BadInput> ChooseSavedClocks();
+  std::optional<std::uint32_t> FindSavedClock(const Json& saved);
+  ClockResult MissingClock(const Json& saved);
+
+  ClockResult StartResult(std::uint32_t ip);
+  int Report(const std::vector<ClockResult>& results, const std::string& resultHeading);
+  void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
+  int Fail(const BadInput& bad) {
+    PrintError(bad.message);
+    return kCliBadInput;
+  }
+
+  const CliArgs& args_;
+  CliEnvironment& env_;
+  ClockNames names_;
+  CollectingNotifier notifier_;
+  std::unique_ptr<ClockSession> session_;
+  Targets targets_;
+  std::optional<Section> showSection_;  // none: all
+  Json settings_;                       // apply: the clock object; restore: the site
+  std::optional<std::uint32_t> restoreTo_;
+  std::vector<const Json*> savedClocks_;  // restore: the clocks of the file to write
+};
+
+int CliRun::Run() {
+  if (std::optional<BadInput> bad = CheckInput()) return Fail(*bad);
+  if (int status = Login(); status != kCliDone) return status;
+  if (!OpenLink()) return kCliClockFailed;
+  if (args_.command == "search") return Search();
+  if (args_.command == "show") return Show();
+  if (args_.command == "apply") return Apply();
+  if (args_.command == "backup") return Backup();
+  if (args_.command == "restore") return Restore();
+  if (args_.command == "upgrade") return Upgrade();
+  return Log();
+}
+
+std::optional<BadInput> CliRun::CheckInput() {
+  const std::string& command = args_.command;
+  if (command == "search") {
+    if (args_.unicast) {
+      auto address = ParseClockAddress(*args_.unicast);
+      if (auto* problem = std::get_if<std::string>(&address)) return BadInput{"--unicast: " + *problem};
+      targets_.addresses.push_back(std::get<std::uint32_t>(address));
+    } else {
+      targets_.all = true;
+    }
+    return std::nullopt;
+  }
+  if (command == "restore") {
+    if (args_.to) {
+      auto address = ParseClockAddress(*args_.to);
+      if (auto* problem = std::get_if<std::string>(&address)) return BadInput{"--to: " + *problem};
+      restoreTo_ = std::get<std::uint32_t>(address);
+    }
+    if (auto bad = LoadSettingsFile(args_.operands[0], false)) return bad;
+    return ChooseSavedClocks();
+  }
+  auto targets = ParseTargets(args_.operands[0]);
+  if (auto* problem = std::get_if<std::string>(&targets)) return BadInput{*problem};
+  targets_ = std::get<Targets>(targets);
+  if (command == "show" && args_.operands.size() > 1 && args_.operands[1] != "all") {
+    showSection_ = SectionNamed(args_.operands[1]);
+    if (!showSection_) return BadInput{"unknown section \"" + args_.operands[1] + "\""};
+  }
+  if (command == "apply") return LoadSettingsFile(args_.operands[1], true);
+  if (command == "upgrade") {
+    std::ifstream firmware(args_.operands[1], std::ios::binary);
+    if (!firmware) return BadInput{args_.operands[1] + ": cannot be read"};
+  }
+  if (command == "log") {
+    std::error_code error;
+    if (!std::filesystem::is_directory(args_.operands[1], error)) {
+      return BadInput{args_.operands[1] + ": is not a folder"};
+    }
+    if (args_.operands.size() > 2 && args_.operands[2].empty()) return BadInput{kFillInFileName};
+  }
+  return std::nullopt;
+}
+
+std::optional<BadInput> CliRun::LoadSettingsFile(const std::string& path, bool oneClock) {
+  auto read = ReadJsonFile(path);
+  if (auto* bad = std::get_if<BadInput>(&read)) return *bad;
+  Json document = std::move(std::get<Json>(read));
+  if (!document.is_object()) return BadInput{path + ": must hold a JSON object"};
+  std::vector<std::string> problems;
+  if (oneClock) {
+    if (document.contains("clocks")) {
+      if (!document["clocks"].is_array() || document["clocks"].size() != 1) {
+        return BadInput{path + ": \"clocks\" must hold exactly one clock for apply"};
+      }
+      document = document["clocks"][0];
+    }
+    problems = CheckClockObject(document, "");
+    if (problems.empty() && WritableSectionsIn(document).empty()) {
+      problems.push_back("no section to write (basic, ntp, display, text or bells)");
+    }
+  } else {
+    for (const auto& [key, value] : document.items()) {
+      if (key == "format" || key == "version" || key == "created") continue;
+      if (key != "clocks") problems.push_back(key + ": unknown field");
+    }
+    if (!document.contains("clocks") || !document["clocks"].is_array()) {
+      problems.push_back("clocks: a list of clocks is needed");
+    } else {
+      for (std::size_t i = 0; i < document["clocks"].size(); ++i) {
+        const Json& clock = document["clocks"][i];
+        const std::string where = "clocks[" + std::to_string(i) + "].";
+        for (auto& problem : CheckClockObject(clock, where)) problems.push_back(std::move(problem));
+        if (clock.is_object() && (!clock.contains("serial") || !clock.contains("mac"))) {
+          problems.push_back(where + " needs \"serial\" and \"mac\" to find its clock");
+        }
+      }
+    }
+  }
+  if (!problems.empty()) {
+    for (std::string& problem : problems) problem = path + ": " + problem;
+    return BadInput{Joined(problems)};
+  }
+  settings_ = std::move(document);
+  return std::nullopt;
+}
+
+int CliRun::Login() {
+  const PasswordStore store(env_.settingsFile);
+  if (args_.passwordFile) {
+    const std::optional<std::string> password = ReadPasswordFile(*args_.passwordFile);
+    if (!password) return Fail(BadInput{*args_.passwordFile + ": cannot be read"});
+    if (store.MatchesLoginPassword(*password)) return kCliDone;
+    PrintError("Wrong password!");
+    return kCliWrongPassword;
+  }
+  for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
+    const std::optional<std::string> typed = env_.passwords.AskPassword("Password: ");
+    if (!typed) {
+      return Fail(BadInput{"no password: give --password-file FILE, or run on a terminal"});
+    }
+    if (store.MatchesLoginPassword(*typed)) return kCliDone;
+    PrintError("Wrong password!");
+  }
+  return kCliWrongPassword;
+}
+
+bool CliRun::OpenLink() {
+  LinkServices services{notifier_, env_.adapters, env_.neighbours, env_.probe, names_};
+  session_ = std::make_unique<ClockSession>(services, env_.linkTimings);
+  if (!session_->Link().Bound()) {
+    for (const std::string& message : notifier_.messages) PrintError(message);
+    return false;
+  }
+  notifier_.messages.clear();
+  return true;
+}
+
+std::variant<std::vector<std::uint32_t>, BadInput> CliRun::ResolveTargets(const Targets& targets) {
+  if (targets.all) {
+    std::vector<std::uint32_t> found = session_->SearchAll();
+    if (found.empty()) PrintError("no clock answered the search");
+    return found;
+  }
+  std::vector<std::string> silent;
+  for (std::uint32_t ip : targets.addresses) {
+    if (!session_->SearchOne(ip)) silent.push_back(FormatIpv4(ip));
+  }
+  if (!silent.empty()) {
+    std::string list;
+    for (const std::string& ip : silent) list += (list.empty() ? "" : ", ") + ip;
+    return BadInput{"unknown address: no clock answers at " + list + "; nothing was changed"};
+  }
+  return targets.addresses;
+}
+
+ClockResult CliRun::StartResult(std::uint32_t ip) {
+  ClockResult result;
+  result.ip = ip;
+  if (const ClockRecord* record = session_->Record(ip)) {
+    result.serial = FromCodePage(std::string_view(record->serial.data()), env_.codePage);
+  }
+  return result;
+}
+
+int CliRun::Report(const std::vector<ClockResult>& results, const std::string& resultHeading) {
+  bool allOk = true;
+  for (const ClockResult& result : results) allOk = allOk && result.ok;
+  if (args_.json) {
+    Json report = Json::array();
+    for (const ClockResult& result : results) {
+      Json line;
+      line["address"] = FormatIpv4(result.ip);
+      line["serial"] = result.serial;
+      line["ok"] = result.ok;
+      Json parts;
+      for (const auto& [part, text] : result.parts) parts[part] = text;
+      line[resultHeading] = parts;
+      report.push_back(line);
+    }
+    env_.out << Json{{"results", report}}.dump(2) << "\n";
+  } else {
+    TextTable table({"ADDRESS", "SERIAL", "RESULT"});
+    for (const ClockResult& result : results) {
+      table.AddRow({FormatIpv4(result.ip), result.serial, ResultText(result)});
+    }
+    env_.out << table.Render();
+  }
+  return allOk ? kCliDone : kCliClockFailed;
+}
+
+int CliRun::Search() {
+  std::vector<std::uint32_t> found;
+  if (targets_.all) {
+    found = session_->SearchAll();
+  } else if (session_->SearchOne(targets_.addresses.front())) {
+    found = targets_.addresses;
+  }
+  const std::int64_t now = env_.now();
+  if (args_.json) {
+    Json clocks = Json::array();
+    for (std::uint32_t ip : found) {
+      const ClockRecord& record = *session_->Record(ip);
+      Json identity = IdentityJson(record, names_, env_.codePage);
+      identity["lastSyncAge"] = AgeText(now, record.lastSyncTime);
+      clocks.push_back(identity);
+    }
+    env_.out << Json{{"clocks", clocks}}.dump(2) << "\n";
+  } else {
+    TextTable table({"ADDRESS", "SERIAL", "FIRMWARE", "MAC", "NAME", "MODEL", "LAST SYNC", "AGE"});
+    for (std::uint32_t ip : found) {
+      const ClockRecord& record = *session_->Record(ip);
+      const Json identity = IdentityJson(record, names_, env_.codePage);
+      table.AddRow({identity["address"], identity["serial"], identity["firmware"], identity["mac"],
+                    Cell(identity["name"]), identity["model"], Cell(identity["lastSync"]),
+                    AgeText(now, record.lastSyncTime)});
+    }
+    env_.out << table.Render();
+    env_.out << found.size() << (found.size() == 1 ? " clock" : " clocks") << " found\n";
+  }
+  if (!targets_.all && found.empty()) {
+    PrintError("No response from " + FormatIpv4(targets_.addresses.front()) + "!");
+    return kCliClockFailed;
+  }
+  return kCliDone;
+}
+
+bool CliRun::ReadSection(std::uint32_t ip, Section section) {
+  if (section == Section::System) {
+    const ClockRecord* record = session_->Record(ip);
+    if (record->newPlatform && !session_->Ask(ip, kQuerySystem)) return false;
+    // Clocks without a system reply count their days in the text reply.
+    if (session_->Record(ip)->uptimeDays == 0 && !session_->Ask(ip, kQueryText)) return false;
+    return true;
+  }
+  for (std::uint8_t code : SectionQueries(section)) {
+    if (!session_->Ask(ip, code)) return false;
+  }
+  return true;
+}
+
+Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result) {
+  Json clock = IdentityJson(*session_->Record(ip), names_, env_.codePage);
+  for (Section section : sections) {
+    const std::string name(SectionName(section));
+    if (!ReadSection(ip, section)) {
+      result.ok = false;
+      result.parts.emplace_back(name, "No response from " + FormatIpv4(ip) + "!");
+      continue;
+    }
+    clock[name] = SectionToJson(*session_->Record(ip), section, env_.codePage);
+  }
+  if (result.ok) result.parts.emplace_back("", "ok");
+  return clock;
+}
+
+int CliRun::Show() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
+  if (showSection_) sections = {*showSection_};
+  Json clocks = Json::array();
+  bool allOk = true;
+  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+    ClockResult result = StartResult(ip);
+    const Json clock = ClockJson(ip, sections, result);
+    allOk = allOk && result.ok;
+    if (args_.json) {
+      clocks.push_back(clock);
+      continue;
+    }
+    env_.out << ClockHeading(clock) << "\n";
+    for (Section section : sections) {
+      const std::string name(SectionName(section));
+      env_.out << "[" << name << "]\n";
+      if (clock.contains(name)) {
+        env_.out << SectionText(section, clock[name]);
+      } else {
+        env_.out << "No response from " << FormatIpv4(ip) << "!\n";
+      }
+    }
+    env_.out << "\n";
+  }
+  if (args_.json) env_.out << Json{{"clocks", clocks}}.dump(2) << "\n";
+  return allOk ? kCliDone : kCliClockFailed;
+}
+
+std::string CliRun::VerifyDisplay(std::uint32_t ip, const ClockFrame& sent) {
+  // The display frame's answer carries no verdict; what the clock reports
+  // afterwards does. The radio byte comes back in the search reply.
+  const std::string silent = "No response from " + FormatIpv4(ip) + "!";
+  if (!session_->SearchOne(ip) || !session_->Ask(ip, 0x05)) return silent;
+  const auto readBack = BuildSectionFrame(*session_->Record(ip), Section::Display, Json::object(), env_.codePage);
+  const ClockFrame* held = std::get_if<ClockFrame>(&readBack);
+  const bool same = held != nullptr && std::ranges::equal(held->Bytes(), sent.Bytes());
+  return same ? "Modify success!" : "Modify failed!";
+}
+
+std::string CliRun::WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok) {
+  ok = false;
+  if (!ReadSection(ip, section)) return "No response from " + FormatIpv4(ip) + "!";
+  auto built = BuildSectionFrame(*session_->Record(ip), section, fields, env_.codePage);
+  if (auto* refusal = std::get_if<std::string>(&built)) return OneLine(*refusal);
+  const ClockFrame& frame = std::get<ClockFrame>(built);
+  const WriteResult written = session_->Write(ip, frame);
+  std::string text = written == WriteResult::Answered ? VerifyDisplay(ip, frame) : WriteResultText(written, ip);
+  ok = text == "Modify success!";
+  return text;
+}
+
+void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result) {
+  for (Section section : WritableSectionsIn(clock)) {
+    const std::string name(SectionName(section));
+    bool ok = false;
+    std::string text = WriteSection(ip, section, clock[name], ok);
+    result.ok = result.ok && ok;
+    result.parts.emplace_back(name, std::move(text));
+  }
+}
+
+int CliRun::Apply() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  std::vector<ClockResult> results;
+  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+    ClockResult result = StartResult(ip);
+    WriteSections(ip, settings_, result);
+    results.push_back(std::move(result));
+  }
+  return Report(results, "sections");
+}
+
+int CliRun::Backup() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
+  Json clocks = Json::array();
+  bool allOk = true;
+  TextTable table({"ADDRESS", "SERIAL", "RESULT"});
+  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+    ClockResult result = StartResult(ip);
+    clocks.push_back(ClockJson(ip, sections, result));
+    allOk = allOk && result.ok;
+    table.AddRow({FormatIpv4(ip), result.serial, result.ok ? "saved" : ResultText(result)});
+  }
+  Json site;
+  site["format"] = kSiteFormat;
+  site["version"] = kSiteVersion;
+  site["clocks"] = clocks;
+  env_.out << site.dump(2) << "\n";
+  env_.err << table.Render();
+  return allOk ? kCliDone : kCliClockFailed;
+}
+
+std::optional<BadInput> CliRun::ChooseSavedClocks() {
+  for (const Json& clock : settings_["clocks"]) {
+    const bool named = !args_.clock || clock.value("serial", "") == *args_.clock ||
+                       NormalMac(*args_.clock) == NormalMac(clock.value("mac", ""));
+    if (named) savedClocks_.push_back(&clock);
+  }
+  if (args_.clock && savedClocks_.size() != 1) {
+    return BadInput{"--clock " + *args_.clock + " names " + std::to_string(savedClocks_.size()) +
+                    " saved clocks; it must name one"};
+  }
+  if (restoreTo_ && savedClocks_.size() != 1) {
+    return BadInput{"the file holds " + std::to_string(savedClocks_.size()) +
+                    " clocks; name the one for --to with --clock SERIAL|MAC"};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> CliRun::FindSavedClock(const Json& saved) {
+  const std::string serial = saved.value("serial", "");
+  const std::string mac = saved.value("mac", "");
+  auto matches = [&](const ClockRecord& record) {
+    return FromCodePage(std::string_view(record.serial.data()), env_.codePage) == serial && SameMac(record.mac, mac);
+  };
+  for (const ClockRecord& record : session_->Clocks()) {
+    if (matches(record)) return record.ip;
+  }
+  // A clock on another subnet does not hear the broadcast; try where it was.
+  const auto address = ParseClockAddress(saved.value("address", ""));
+  const auto* ip = std::get_if<std::uint32_t>(&address);
+  if (ip != nullptr && session_->SearchOne(*ip) && matches(*session_->Record(*ip))) return *ip;
+  return std::nullopt;
+}
+
+ClockResult CliRun::MissingClock(const Json& saved) {
+  ClockResult missing;
+  missing.serial = saved.value("serial", "");
+  missing.ok = false;
+  const auto address = ParseClockAddress(saved.value("address", ""));
+  if (const auto* ip = std::get_if<std::uint32_t>(&address)) missing.ip = *ip;
+  missing.parts.emplace_back("", "no clock with serial " + missing.serial + " and MAC " + saved.value("mac", "") +
+                                     " answers");
+  return missing;
+}
+
+int CliRun::Restore() {
+  std::vector<ClockResult> results;
+  if (restoreTo_) {
+    if (!session_->SearchOne(*restoreTo_)) {
+      return Fail(BadInput{"unknown address: no clock answers at " + FormatIpv4(*restoreTo_) +
+                           "; nothing was changed"});
+    }
+    ClockResult result = StartResult(*restoreTo_);
+    WriteSections(*restoreTo_, *savedClocks_.front(), result);
+    results.push_back(std::move(result));
+    return Report(results, "sections");
+  }
+  session_->SearchAll();
+  for (const Json* saved : savedClocks_) {
+    const std::optional<std::uint32_t> ip = FindSavedClock(*saved);
+    if (!ip) {
+      results.push_back(MissingClock(*saved));
+      continue;
+    }
+    ClockResult result = StartResult(*ip);
+    WriteSections(*ip, *saved, result);
+    results.push_back(std::move(result));
+  }
+  return Report(results, "sections");
+}
+
+int CliRun::Upgrade() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(resolved);
+  const std::string& path = args_.operands[1];
+  const std::string pathInCodePage = ToCodePage(path, env_.codePage);
+  // Every clock must take the file before any of them gets it.
+  for (std::uint32_t ip : ips) {
+    const ClockRecord& record = *session_->Record(ip);
+    if (!FirmwareTypeAccepted(pathInCodePage, record.newPlatform)) {
+      return Fail(BadInput{FormatIpv4(ip) + ": " + FirmwareTypeRefusal(record.newPlatform)});
+    }
+  }
+  std::vector<ClockResult> results;
+  TftpClient tftp(env_.codePage, env_.tftpTimings);
+  for (std::uint32_t ip : ips) {
+    ClockResult result = StartResult(ip);
+    // The clock's answer to the announcement does not matter: the upload
+    // follows in any case, as in the windows.
+    const ClockFrame announcement = BuildUpgradeAnnouncement();
+    session_->Link().Exchange(ip, announcement);
+    TerminalProgress progress(env_.progress, FormatIpv4(ip));
+    const bool uploaded = tftp.UploadFile(ip, path, progress) == 0;
+    progress.Close();
+    result.ok = uploaded;
+    result.parts.emplace_back("", uploaded ? kUpgradeSucceeded : kUpgradeFailed);
+    results.push_back(std::move(result));
+  }
+  return Report(results, "upgrade");
+}
+
+int CliRun::Log() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const std::string& folder = args_.operands[1];
+  const std::string name = args_.operands.size() > 2 ? args_.operands[2] : kLogDefaultName;
+  std::vector<ClockResult> results;
+  TftpClient tftp(env_.codePage, env_.tftpTimings);
+  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+    ClockResult result = StartResult(ip);
+    if (!session_->Record(ip)->newPlatform) {
+      result.ok = false;
+      result.parts.emplace_back("", "an old-platform clock keeps no log to download");
+    } else {
+      const DownloadOutcome outcome = tftp.DownloadFile(ip, name, folder);
+      result.ok = outcome == DownloadOutcome::Done;
+      result.parts.emplace_back("", DownloadOutcomeMessage(outcome, ip, name));
+    }
+    results.push_back(std::move(result));
+  }
+  return Report(results, "log");
+}
+
+}  // namespace
+
+int RunCli(std::span<const std::string> args, CliEnvironment& env) {
+  auto parsed = ParseCliArgs(args);
+  if (auto* problem = std::get_if<std::string>(&parsed)) {
+    env.err << kProgram << ": " << *problem << "\n" << "Try '" << kProgram << " --help'.\n";
+    return kCliBadInput;
+  }
+  const CliArgs& cliArgs = std::get<CliArgs>(parsed);
+  if (cliArgs.help || cliArgs.command.empty()) {
+    env.out << UsageText(cliArgs.command);
+    return kCliDone;
+  }
+  CliRun run(cliArgs, env);
+  return run.Run();
+}
+
+}  // namespace marindo

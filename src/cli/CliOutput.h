@@ -1,0 +1,43 @@
+#pragma once
+
+// How marindo-cli prints: aligned tables for people, JSON for scripts.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/SettingsJson.h"
+#include "clocks/ClockNames.h"
+#include "clocks/ClockRecord.h"
+
+namespace marindo {
+
+// Columns padded to their widest cell, two blanks between columns; the last
+// column is not padded.
+class TextTable {
+ public:
+  explicit TextTable(std::vector<std::string> header);
+  void AddRow(std::vector<std::string> cells);
+  std::string Render() const;
+
+ private:
+  std::vector<std::vector<std::string>> rows_;
+};
+
+// "00-1A-2B-3C-4D-5E", as the System page shows it.
+std::string MacText(const std::array<std::uint8_t, 6>& mac);
+// How long ago a synchronisation was: "45 s", "12 min", "3 h 5 min", "2 d 4 h";
+// "never" for time 0, "in the future" when the clock is ahead of us.
+std::string AgeText(std::int64_t now, std::uint32_t lastSyncTime);
+// "new platform" or "old platform".
+std::string ModelText(const ClockRecord& record);
+
+// The identity of a clock: address, serial, firmware, MAC, stored name, model,
+// last synchronisation and its server.
+Json IdentityJson(const ClockRecord& record, const ClockNames& names, CodePage cp);
+
+// A section as "key  value" rows, nested keys joined with dots; the bells as
+// a table of the bells that are set.
+std::string SectionText(Section section, const Json& fields);
+
+}  // namespace marindo

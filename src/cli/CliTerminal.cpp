@@ -1,0 +1,110 @@
+#include "cli/CliTerminal.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "maint/FirmwareUpgrade.h"
+
+namespace marindo {
+namespace {
+
+class TerminalEchoOff {
+ public:
+  explicit TerminalEchoOff(int fd) : fd_(fd) {
+    if (tcgetattr(fd_, &saved_) != 0) return;
+    termios quiet = saved_;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+  }
+  ~TerminalEchoOff() {
+    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+  }
+  TerminalEchoOff(const TerminalEchoOff&) = delete;
+  TerminalEchoOff& operator=(const TerminalEchoOff&) = delete;
+
+ private:
+  int fd_;
+  termios saved_{};
+  bool active_ = false;
+};
+
+std::string StripLineEnd(std::string line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+std::optional<std::string> TerminalPasswordSource::AskPassword(const std::string& prompt) {
+  const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> typed;
+  {
+    TerminalEchoOff echoOff(fd);
+    if (write(fd, prompt.data(), prompt.size()) >= 0) {
+      std::string line;
+      char c = 0;
+      ssize_t got = 0;
+      while ((got = read(fd, &c, 1)) == 1 && c != '\n') line.push_back(c);
+      if (got == 1 || !line.empty()) typed = StripLineEnd(std::move(line));
+    }
+  }
+  close(fd);
+  return typed;
+}
+
+std::optional<std::string> ReadPasswordFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string line;
+  std::getline(file, line);
+  if (file.bad()) return std::nullopt;
+  return StripLineEnd(std::move(line));
+}
+
+std::string ProgressBarText(double fraction) {
+  constexpr int kCells = 20;
+  const double clamped = std::clamp(fraction, 0.0, 1.0);
+  const int full = static_cast<int>(std::floor(clamped * kCells));
+  return "[" + std::string(static_cast<std::size_t>(full), '#') +
+         std::string(static_cast<std::size_t>(kCells - full), ' ') + "]";
+}
+
+TerminalProgress::TerminalProgress(std::FILE* stream, std::string label)
+    : stream_(stream), label_(std::move(label)), enabled_(isatty(fileno(stream)) == 1) {}
+
+void TerminalProgress::Draw(double fraction, const std::string& detail) {
+  if (!enabled_) return;
+  const int percent = static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100.0));
+  std::fprintf(stream_, "\r\033[K%s %s %3d%%  %s", label_.c_str(), ProgressBarText(fraction).c_str(), percent,
+               detail.c_str());
+  std::fflush(stream_);
+  drawn_ = true;
+}
+
+void TerminalProgress::Start() { Draw(0.0, ""); }
+
+void TerminalProgress::Block(std::uint64_t block, std::uint64_t fileLength) {
+  const double done = fileLength == 0 ? 1.0 : static_cast<double>(block) * 512.0 / static_cast<double>(fileLength);
+  Draw(done, BlockProgressText(block, fileLength));
+}
+
+void TerminalProgress::Finish(std::uint64_t block, std::uint64_t bytesTransferred) {
+  Draw(1.0, FinishProgressText(block, bytesTransferred));
+}
+
+void TerminalProgress::Close() {
+  if (drawn_) {
+    std::fputc('\n', stream_);
+    std::fflush(stream_);
+    drawn_ = false;
+  }
+}
+
+}  // namespace marindo

@@ -1,0 +1,181 @@
+#include "cli/Cli.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "link/ClockFrame.h"
+#include "link/LoopbackPeer.h"
+
+namespace marindo {
+namespace {
+
+using testing::Bytes;
+using testing::LoopbackPeer;
+using testing::PeerDatagram;
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t kClock = 0x7F000002;
+
+class NoAdapters : public AdapterSource {
+ public:
+  std::vector<Adapter> Adapters() const override { return {}; }
+};
+class NoNeighbours : public NeighbourLookup {
+ public:
+  std::optional<MacAddress> LookupMac(std::uint32_t) override { return std::nullopt; }
+};
+class NoProbe : public PortProbe {
+ public:
+  bool Accepts(std::uint32_t, std::uint16_t, std::chrono::milliseconds) override { return false; }
+};
+class ScriptedPasswords : public PasswordSource {
+ public:
+  std::optional<std::string> AskPassword(const std::string&) override {
+    ++asked;
+    if (typed.empty()) return std::nullopt;
+    std::string next = typed.front();
+    typed.erase(typed.begin());
+    return next;
+  }
+  std::vector<std::string> typed;
+  int asked = 0;
+};
+
+Bytes Frame(const Bytes& payload) {
+  const ClockFrame frame = ClockFrame::Build(payload);
+  return Bytes(frame.Bytes().begin(), frame.Bytes().end());
+}
+
+// A clock on loopback that answers the search and nothing else, and records
+// what reached it: what bad input must never reach.
+class CliRunTest : public ::testing::Test {
+ protected:
+  CliRunTest() {
+    std::filesystem::create_directories(folder_);
+    clock_.Start([](std::size_t, const PeerDatagram& datagram) -> std::vector<Bytes> {
+      if (datagram.bytes.size() < 5 || datagram.bytes[4] != 0x01) return {};
+      Bytes reply(37, 0);
+      reply[0] = 0x01;
+      std::memcpy(&reply[1], "LOOP1", 5);
+      reply[21] = 1;
+      return {Frame(reply)};
+    });
+  }
+  ~CliRunTest() override { std::filesystem::remove_all(folder_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::filesystem::path path = folder_ / name;
+    std::ofstream(path) << text;
+    return path.string();
+  }
+
+  int Run(std::vector<std::string> args) {
+    CliEnvironment env{.out = out_,
+                       .err = err_,
+                       .progress = stderr,
+                       .passwords = passwords_,
+                       .adapters = adapters_,
+                       .neighbours = neighbours_,
+                       .probe = probe_,
+                       .settingsFile = folder_ / "Tessaly.ini",
+                       .codePage = CodePage::Cp1252,
+                       .now = [] { return std::int64_t{1700000000}; }};
+    env.linkTimings.bindIp = 0x7F000001;
+    env.linkTimings.localPort = 0;
+    env.linkTimings.clockPort = clock_.Port();
+    env.linkTimings.replyWait = 100ms;
+    return RunCli(args, env);
+  }
+
+  std::vector<std::uint8_t> CodesReceived() const {
+    std::vector<std::uint8_t> codes;
+    for (const PeerDatagram& datagram : clock_.Received()) codes.push_back(datagram.bytes.at(4));
+    return codes;
+  }
+
+  std::string PasswordFile(const std::string& password) { return Write("pw", password + "\n"); }
+
+  std::filesystem::path folder_ =
+      std::filesystem::temp_directory_path() / ("marindo-cli-test-" + std::to_string(::getpid()));
+  std::ostringstream out_;
+  std::ostringstream err_;
+  ScriptedPasswords passwords_;
+  NoAdapters adapters_;
+  NoNeighbours neighbours_;
+  NoProbe probe_;
+  LoopbackPeer clock_{kClock};
+};
+
+TEST_F(CliRunTest, BadSettingsFilesSendNothing) {
+  struct Case {
+    std::string file;
+    std::string message;
+  };
+  const Case cases[] = {
+      {R"({"basic": {"colour": 1}})", "basic.colour"},
+      {R"({"basic": {"zone": "UTC +15"}})", "basic.zone"},
+      {R"({"bells": [{"bell": 1, "time": "25:00:00"}]})", "bells[0].time"},
+      {R"({"basic": {"hour24": true)", "malformed JSON"},
+      {R"({"lights": {}})", "lights: unknown field"},
+      {R"({"serial": "A1"})", "no section to write"},
+      {R"([1, 2])", "must hold a JSON object"},
+  };
+  const std::string password = PasswordFile("Tulip@KVX");
+  for (const Case& c : cases) {
+    err_.str("");
+    const std::string file = Write("settings.json", c.file);
+    EXPECT_EQ(Run({"apply", "127.0.0.2", file, "--password-file", password}), kCliBadInput) << c.file;
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+  }
+  EXPECT_TRUE(CodesReceived().empty());
+}
+
+TEST_F(CliRunTest, AnUnknownAddressInTheListStopsBeforeAnyChange) {
+  const std::string file = Write("settings.json", R"({"basic": {"brightness": "Dim"}})");
+  EXPECT_EQ(Run({"apply", "127.0.0.2,127.0.0.9", file, "--password-file", PasswordFile("Tulip@KVX")}),
+            kCliBadInput);
+  EXPECT_NE(err_.str().find("unknown address: no clock answers at 127.0.0.9"), std::string::npos) << err_.str();
+  EXPECT_EQ(CodesReceived(), std::vector<std::uint8_t>{0x01}) << "only the search reached the known clock";
+}
+
+TEST_F(CliRunTest, TheLoginIsTheWindowsLogin) {
+  const std::string file = Write("settings.json", R"({"basic": {"brightness": "Dim"}})");
+  EXPECT_EQ(Run({"apply", "127.0.0.2", file, "--password-file", PasswordFile("tulip@kvx")}), kCliWrongPassword);
+  EXPECT_NE(err_.str().find("Wrong password!"), std::string::npos);
+
+  passwords_.typed = {"nope", "also wrong", "still wrong"};
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2"}), kCliWrongPassword);
+  EXPECT_EQ(passwords_.asked, 3);
+
+  passwords_.typed.clear();
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2"}), kCliBadInput) << "no terminal, no password file";
+  EXPECT_TRUE(CodesReceived().empty());
+
+  passwords_.typed = {"wrong", "Tulip@KVX"};
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2"}), kCliDone);
+  EXPECT_NE(out_.str().find("LOOP1"), std::string::npos) << out_.str();
+}
+
+TEST_F(CliRunTest, AStoredPasswordReplacesTheDefault) {
+  Write("Tessaly.ini", "[LOGIN_PSW]\npwd=Harbour7\n");
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", PasswordFile("Tulip@KVX")}),
+            kCliWrongPassword);
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", PasswordFile("Harbour7")}), kCliDone);
+}
+
+TEST_F(CliRunTest, HelpAndUsageErrorsNeedNoPassword) {
+  EXPECT_EQ(Run({"--help"}), kCliDone);
+  EXPECT_NE(out_.str().find("Usage: marindo-cli"), std::string::npos);
+  EXPECT_EQ(Run({"restore", "--help"}), kCliDone);
+  EXPECT_EQ(Run({"show"}), kCliBadInput);
+  EXPECT_EQ(Run({"show", "10.0.0.300"}), kCliBadInput);
+  EXPECT_EQ(passwords_.asked, 0);
+  EXPECT_TRUE(CodesReceived().empty());
+}
+
+}  // namespace
+}  // namespace marindo
