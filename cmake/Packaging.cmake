@@ -32,7 +32,7 @@ add_custom_command(
   VERBATIM)
 add_custom_target(marindo_icons ALL DEPENDS ${marindo_icon_pngs})
 
-install(TARGETS marindo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS marindo marindo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/marindo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/marindo.svg

@@ -282,6 +282,8 @@ group_missing() {
 
 check_installed_files() {
   check "/usr/bin/marindo is an executable" test -x "$root/usr/bin/marindo"
+  check "/usr/bin/marindo-cli is an executable" test -x "$root/usr/bin/marindo-cli"
+  check "marindo-cli needs no Qt" cannot sh -c "ldd '$root/usr/bin/marindo-cli' | grep -q Qt"
   check "desktop entry installed" test -f "$root/usr/share/applications/marindo.desktop"
   if command -v desktop-file-validate >/dev/null 2>&1; then
     check "desktop entry validates" desktop-file-validate "$root/usr/share/applications/marindo.desktop"
