@@ -714,9 +714,12 @@ void LayDstRow(const Json* row, const std::string& path, const DstRowValues& hel
   for (const Part& part : parts) {
     if (const Json* value = GivenIn(row, part.key)) {
       *part.text = value->is_string() ? Text(*value) : std::to_string(value->get<int>());
-    } else if (part.text->empty()) {
-      problems.push_back(wasOn ? HeldProblem(Member(path, part.key), std::to_string(part.held))
-                               : OffProblem(Member(path, part.key), "daylight saving"));
+    } else if (!wasOn) {
+      if (part.text->empty()) problems.push_back(OffProblem(Member(path, part.key), "daylight saving"));
+    } else if (part.text->empty() && part.held != 0) {
+      // A held 0 goes back out as the 0 it is; any other value without an
+      // entry would be replaced by 0.
+      problems.push_back(HeldProblem(Member(path, part.key), std::to_string(part.held)));
     }
   }
 }
@@ -994,7 +997,7 @@ void LayTextMode(const ClockRecord& r, const Json& fields, TextControls& c, Prob
     }
   } else if (seconds) {
     c.alternateSeconds = seconds->get<long>();
-  } else if (!wasRoll && !kAlternateList.ItemOf(r.textAlternateSeconds)) {
+  } else if (!wasRoll && r.textAlternateSeconds != 0 && !kAlternateList.ItemOf(r.textAlternateSeconds)) {
     problems.push_back(HeldProblem("text.alternateSeconds", std::to_string(r.textAlternateSeconds)));
   }
 }
