@@ -15,9 +15,11 @@ ctest --preset ci
 # there. Exit 77 (cannot run here: not root, no registry) is reported, not failed.
 bash scripts/package-test.sh build/ci || [ $? -eq 77 ]
 
-# Discovery at scale on the test LAN: measured and printed, not asserted.
+# Discovery, TFTP and the command line at site scale on the test LAN:
+# measured and printed, not asserted.
 bash bench/discovery.sh build/ci
 bash bench/tftp.sh build/ci
+bash bench/cli.sh build/ci
 
 cmake --preset asan
 cmake --build --preset asan
