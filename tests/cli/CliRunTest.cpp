@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "link/ClockFrame.h"
+#include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
 
 namespace marindo {
@@ -20,18 +21,10 @@ using namespace std::chrono_literals;
 
 constexpr std::uint32_t kClock = 0x7F000002;
 
-class NoAdapters : public AdapterSource {
- public:
-  std::vector<Adapter> Adapters() const override { return {}; }
-};
-class NoNeighbours : public NeighbourLookup {
- public:
-  std::optional<MacAddress> LookupMac(std::uint32_t) override { return std::nullopt; }
-};
-class NoProbe : public PortProbe {
- public:
-  bool Accepts(std::uint32_t, std::uint16_t, std::chrono::milliseconds) override { return false; }
-};
+using testing::ClosedPorts;
+using testing::NoAdapters;
+using testing::NoNeighbours;
+
 class ScriptedPasswords : public PasswordSource {
  public:
   std::optional<std::string> AskPassword(const std::string&) override {
@@ -45,10 +38,7 @@ class ScriptedPasswords : public PasswordSource {
   int asked = 0;
 };
 
-Bytes Frame(const Bytes& payload) {
-  const ClockFrame frame = ClockFrame::Build(payload);
-  return Bytes(frame.Bytes().begin(), frame.Bytes().end());
-}
+Bytes Frame(const Bytes& payload) { return testing::FrameBytes(payload); }
 
 // A clock on loopback that answers the search and nothing else, and records
 // what reached it: what bad input must never reach.
@@ -106,7 +96,7 @@ class CliRunTest : public ::testing::Test {
   ScriptedPasswords passwords_;
   NoAdapters adapters_;
   NoNeighbours neighbours_;
-  NoProbe probe_;
+  ClosedPorts probe_;
   LoopbackPeer clock_{kClock};
 };
 

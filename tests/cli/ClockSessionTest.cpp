@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
 
 namespace marindo {
@@ -18,28 +19,12 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kClock = 0x7F000002;
 constexpr std::uint32_t kOtherClock = 0x7F000003;
 
-class SilentNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::vector<std::string> messages;
-};
-class NoAdapters : public AdapterSource {
- public:
-  std::vector<Adapter> Adapters() const override { return {}; }
-};
-class NoNeighbours : public NeighbourLookup {
- public:
-  std::optional<MacAddress> LookupMac(std::uint32_t) override { return std::nullopt; }
-};
-class NoProbe : public PortProbe {
- public:
-  bool Accepts(std::uint32_t, std::uint16_t, std::chrono::milliseconds) override { return false; }
-};
+using testing::ClosedPorts;
+using testing::NoAdapters;
+using testing::NoNeighbours;
+using testing::RecordingNotifier;
 
-Bytes Frame(const Bytes& payload) {
-  const ClockFrame frame = ClockFrame::Build(payload);
-  return Bytes(frame.Bytes().begin(), frame.Bytes().end());
-}
+Bytes Frame(const Bytes& payload) { return testing::FrameBytes(payload); }
 
 Bytes SearchReply(const std::string& serial) {
   Bytes p(37, 0);
@@ -86,10 +71,10 @@ class ClockSessionTest : public ::testing::Test {
 
   void SendStray(const Bytes& bytes) { other_.SendTo(bytes, 0x7F000001, Session().Link().LocalPort()); }
 
-  SilentNotifier notifier_;
+  RecordingNotifier notifier_;
   NoAdapters adapters_;
   NoNeighbours neighbours_;
-  NoProbe probe_;
+  ClosedPorts probe_;
   ClockNames names_{std::filesystem::temp_directory_path() / "marindo-session-test-none.ini", CodePage::Cp1252};
   LoopbackPeer clock_{kClock};
   LoopbackPeer other_;

@@ -22,6 +22,7 @@
 #include <QString>
 
 #include "link/ClockLink.h"
+#include "link/LinkTestFakes.h"
 #include "maint/Choosers.h"
 #include "maint/TftpIo.h"
 
@@ -30,27 +31,6 @@ namespace marindo::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, the clock of these tests
-
-class RecordingNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::vector<std::string> messages;
-};
-
-class NoAdapters : public AdapterSource {
- public:
-  std::vector<Adapter> Adapters() const override { return {}; }
-};
-
-class NoNeighbours : public NeighbourLookup {
- public:
-  std::optional<MacAddress> LookupMac(std::uint32_t) override { return std::nullopt; }
-};
-
-class ClosedPorts : public PortProbe {
- public:
-  bool Accepts(std::uint32_t, std::uint16_t, std::chrono::milliseconds) override { return false; }
-};
 
 // The selected clock as the main window keeps it: an address, looked up in
 // the list on every call.
