@@ -169,6 +169,8 @@ class CliRun {
   int Login();
   bool OpenLink();
   std::variant<std::vector<std::uint32_t>, BadInput> ResolveTargets(const Targets& targets);
+  // The clocks to work on, or the exit status when there are none.
+  std::variant<std::vector<std::uint32_t>, int> TargetClocks();
 
   int Search();
   int Show();
@@ -356,6 +358,14 @@ std::variant<std::vector<std::uint32_t>, BadInput> CliRun::ResolveTargets(const 
   return targets.addresses;
 }
 
+std::variant<std::vector<std::uint32_t>, int> CliRun::TargetClocks() {
+  auto resolved = ResolveTargets(targets_);
+  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
+  auto& ips = std::get<std::vector<std::uint32_t>>(resolved);
+  if (ips.empty()) return kCliClockFailed;
+  return std::move(ips);
+}
+
 ClockResult CliRun::StartResult(std::uint32_t ip) {
   ClockResult result;
   result.ip = ip;
@@ -457,14 +467,14 @@ Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, C
 }
 
 int CliRun::Show() {
-  auto resolved = ResolveTargets(targets_);
-  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
-  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const auto targets = TargetClocks();
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
   if (showSection_) sections = {*showSection_};
   Json clocks = Json::array();
   bool allOk = true;
-  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+  for (std::uint32_t ip : ips) {
     ClockResult result = StartResult(ip);
     const Json clock = ClockJson(ip, sections, result);
     allOk = allOk && result.ok;
@@ -522,11 +532,11 @@ void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& res
 }
 
 int CliRun::Apply() {
-  auto resolved = ResolveTargets(targets_);
-  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
-  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const auto targets = TargetClocks();
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   std::vector<ClockResult> results;
-  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+  for (std::uint32_t ip : ips) {
     ClockResult result = StartResult(ip);
     WriteSections(ip, settings_, result);
     results.push_back(std::move(result));
@@ -535,14 +545,14 @@ int CliRun::Apply() {
 }
 
 int CliRun::Backup() {
-  auto resolved = ResolveTargets(targets_);
-  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
-  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const auto targets = TargetClocks();
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
   Json clocks = Json::array();
   bool allOk = true;
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});
-  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+  for (std::uint32_t ip : ips) {
     ClockResult result = StartResult(ip);
     clocks.push_back(ClockJson(ip, sections, result));
     allOk = allOk && result.ok;
@@ -628,10 +638,9 @@ int CliRun::Restore() {
 }
 
 int CliRun::Upgrade() {
-  auto resolved = ResolveTargets(targets_);
-  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
-  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
-  const auto& ips = std::get<std::vector<std::uint32_t>>(resolved);
+  const auto targets = TargetClocks();
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   const std::string& path = args_.operands[1];
   const std::string pathInCodePage = ToCodePage(path, env_.codePage);
   // Every clock must take the file before any of them gets it.
@@ -660,14 +669,14 @@ int CliRun::Upgrade() {
 }
 
 int CliRun::Log() {
-  auto resolved = ResolveTargets(targets_);
-  if (auto* bad = std::get_if<BadInput>(&resolved)) return Fail(*bad);
-  if (std::get<std::vector<std::uint32_t>>(resolved).empty()) return kCliClockFailed;
+  const auto targets = TargetClocks();
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   const std::string& folder = args_.operands[1];
   const std::string name = args_.operands.size() > 2 ? args_.operands[2] : kLogDefaultName;
   std::vector<ClockResult> results;
   TftpClient tftp(env_.codePage, env_.tftpTimings);
-  for (std::uint32_t ip : std::get<std::vector<std::uint32_t>>(resolved)) {
+  for (std::uint32_t ip : ips) {
     ClockResult result = StartResult(ip);
     if (!session_->Record(ip)->newPlatform) {
       result.ok = false;
