@@ -321,7 +321,7 @@ int CliRun::Login() {
   for (int attempt = 0; attempt < kPasswordTries; ++attempt) {
     const std::optional<std::string> typed = env_.passwords.AskPassword("Password: ");
     if (!typed) {
-      return Fail(BadInput{"no password: give --password-file FILE, or run on a terminal"});
+      return Fail(BadInput{"no password: type it on a terminal when asked, or give --password-file FILE"});
     }
     if (store.MatchesLoginPassword(*typed)) return kCliDone;
     PrintError("Wrong password!");

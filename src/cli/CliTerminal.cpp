@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <csignal>
 #include <cmath>
 #include <fstream>
 
@@ -13,6 +15,17 @@
 namespace marindo {
 namespace {
 
+// The terminal's settings while echo is off, for the signal handler: an
+// operator who presses Ctrl-C at the prompt must get a terminal that echoes.
+int echoFd = -1;
+termios echoSaved{};
+
+extern "C" void RestoreEchoAndDie(int signal) {
+  if (echoFd >= 0) tcsetattr(echoFd, TCSANOW, &echoSaved);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
 class TerminalEchoOff {
  public:
   explicit TerminalEchoOff(int fd) : fd_(fd) {
@@ -20,18 +33,31 @@ class TerminalEchoOff {
     termios quiet = saved_;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     quiet.c_lflag |= ECHONL;
-    active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+    echoSaved = saved_;
+    echoFd = fd_;
+    for (int signal : kEndingSignals) previous_[Index(signal)] = std::signal(signal, RestoreEchoAndDie);
+    // Typed-ahead input stays: it answers the prompt.
+    active_ = tcsetattr(fd_, TCSANOW, &quiet) == 0;
   }
   ~TerminalEchoOff() {
-    if (active_) tcsetattr(fd_, TCSAFLUSH, &saved_);
+    if (active_) tcsetattr(fd_, TCSANOW, &saved_);
+    for (int signal : kEndingSignals) std::signal(signal, previous_[Index(signal)]);
+    echoFd = -1;
   }
   TerminalEchoOff(const TerminalEchoOff&) = delete;
   TerminalEchoOff& operator=(const TerminalEchoOff&) = delete;
 
  private:
+  static constexpr std::array<int, 4> kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  static std::size_t Index(int signal) {
+    return static_cast<std::size_t>(std::find(kEndingSignals.begin(), kEndingSignals.end(), signal) -
+                                    kEndingSignals.begin());
+  }
+
   int fd_;
   termios saved_{};
   bool active_ = false;
+  std::array<void (*)(int), 4> previous_{};
 };
 
 std::string StripLineEnd(std::string line) {
