@@ -414,7 +414,10 @@ int CliRun::Search() {
     for (std::uint32_t ip : found) {
       const ClockRecord& record = *session_->Record(ip);
       Json identity = IdentityJson(record, names_, env_.codePage);
-      identity["lastSyncAge"] = AgeText(now, record.lastSyncTime);
+      // Scripts compare numbers: seconds since the last synchronisation, null
+      // for a clock that never synchronised.
+      identity["lastSyncAgeSeconds"] =
+          record.lastSyncTime == 0 ? Json(nullptr) : Json(now - static_cast<std::int64_t>(record.lastSyncTime));
       clocks.push_back(identity);
     }
     env_.out << Json{{"clocks", clocks}}.dump(2) << "\n";
