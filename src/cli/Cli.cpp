@@ -505,7 +505,7 @@ std::string CliRun::VerifyDisplay(std::uint32_t ip, const ClockFrame& sent) {
   // The display frame's answer carries no verdict; what the clock reports
   // afterwards does. The radio byte comes back in the search reply.
   const std::string silent = "No response from " + FormatIpv4(ip) + "!";
-  if (!session_->SearchOne(ip) || !session_->Ask(ip, 0x05)) return silent;
+  if (!session_->SearchOne(ip) || !ReadSection(ip, Section::Display)) return silent;
   const auto readBack = BuildSectionFrame(*session_->Record(ip), Section::Display, Json::object(), env_.codePage);
   const ClockFrame* held = std::get_if<ClockFrame>(&readBack);
   const bool same = held != nullptr && std::ranges::equal(held->Bytes(), sent.Bytes());

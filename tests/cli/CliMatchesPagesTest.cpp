@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bells/Bell.h"
+#include "link/LinkTestFakes.h"
 #include "link/ReplyDecoders.h"
 #include "pages/Basic.h"
 #include "pages/Ipv4Edit.h"
@@ -40,11 +41,7 @@ constexpr std::uint32_t kClockIp = 0x0A000064;
 constexpr std::array<Section, 5> kWritable{Section::Basic, Section::Ntp, Section::Display, Section::Text,
                                            Section::Bells};
 
-class RecordingNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::vector<std::string> messages;
-};
+using testing::RecordingNotifier;
 
 // The selection as the main window keeps it: an address, looked up afresh.
 class ListSelection : public ClockSelection {

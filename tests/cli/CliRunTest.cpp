@@ -38,7 +38,6 @@ class ScriptedPasswords : public PasswordSource {
   int asked = 0;
 };
 
-Bytes Frame(const Bytes& payload) { return testing::FrameBytes(payload); }
 
 // A clock on loopback that answers the search and nothing else, and records
 // what reached it: what bad input must never reach.
@@ -48,11 +47,7 @@ class CliRunTest : public ::testing::Test {
     std::filesystem::create_directories(folder_);
     clock_.Start([](std::size_t, const PeerDatagram& datagram) -> std::vector<Bytes> {
       if (datagram.bytes.size() < 5 || datagram.bytes[4] != 0x01) return {};
-      Bytes reply(37, 0);
-      reply[0] = 0x01;
-      std::memcpy(&reply[1], "LOOP1", 5);
-      reply[21] = 1;
-      return {Frame(reply)};
+      return {testing::SearchReplyFrame("LOOP1", 1)};
     });
   }
   ~CliRunTest() override { std::filesystem::remove_all(folder_); }

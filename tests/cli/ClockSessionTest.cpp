@@ -26,20 +26,9 @@ using testing::RecordingNotifier;
 
 Bytes Frame(const Bytes& payload) { return testing::FrameBytes(payload); }
 
-Bytes SearchReply(const std::string& serial) {
-  Bytes p(37, 0);
-  p[0] = 0x01;
-  std::memcpy(&p[1], serial.data(), serial.size());
-  p[21] = 1;
-  return Frame(p);
-}
+Bytes SearchReply(const std::string& serial) { return testing::SearchReplyFrame(serial, 1); }
 
-Bytes BasicReply(std::uint8_t zoneByte) {
-  Bytes p(27, 0);
-  p[0] = 0x02;
-  p[1] = zoneByte;
-  return Frame(p);
-}
+Bytes BasicReply(std::uint8_t zoneByte) { return testing::BasicReplyFrame(zoneByte); }
 
 Bytes Result(std::uint8_t code, std::uint8_t verdict) { return Frame({code, verdict}); }
 

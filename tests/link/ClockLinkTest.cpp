@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
 #include "platform/Ipv4.h"
 
@@ -16,7 +17,9 @@ namespace {
 
 using testing::Bytes;
 using testing::LoopbackPeer;
+using testing::BasicReplyFrame;
 using testing::PeerDatagram;
+using testing::SearchReplyFrame;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kLoopback = 0x7F000001;
@@ -71,26 +74,6 @@ class FakeOwner : public ClockSelection {
 Bytes Wire(const ClockFrame& frame) { return Bytes(frame.Bytes().begin(), frame.Bytes().end()); }
 
 Bytes Frame(const Bytes& payload) { return Wire(ClockFrame::Build(payload)); }
-
-Bytes SearchReplyFrame(const std::string& serial, std::uint8_t major, std::uint8_t minor = 0,
-                       std::uint32_t lastSync = 0, std::uint8_t radio = 0) {
-  Bytes p(37, 0);
-  p[0] = 0x01;
-  std::memcpy(&p[1], serial.data(), std::min<std::size_t>(serial.size(), 20));
-  p[21] = major;
-  p[22] = minor;
-  WriteBe32(&p[27], lastSync);
-  WriteBe32(&p[31], 0xC0A80101);
-  p[36] = radio;
-  return Frame(p);
-}
-
-Bytes BasicReplyFrame(std::uint8_t zoneByte) {
-  Bytes p(27, 0);
-  p[0] = 0x02;
-  p[1] = zoneByte;
-  return Frame(p);
-}
 
 Bytes Query(std::uint8_t code) { return Wire(ClockFrame::Query(code)); }
 
