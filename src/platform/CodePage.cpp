@@ -212,16 +212,6 @@ std::string ConvertWith(Converter& converter, std::string_view in, SubstituteFn 
   return out;
 }
 
-std::string Convert(std::string_view in, bool toCodePage, CodePage cp, SubstituteFn substitute) {
-  for (const std::string& name : IconvNames(cp)) {
-    Converter converter(toCodePage ? name.c_str() : "UTF-8", toCodePage ? "UTF-8" : name.c_str());
-    if (converter.IsOpen()) {
-      return ConvertWith(converter, in, substitute);
-    }
-  }
-  return ConvertAsciiOnly(in, substitute);
-}
-
 bool IsLeadByte(unsigned char byte, CodePage cp) {
   switch (cp) {
     case CodePage::Cp932:
@@ -233,6 +223,55 @@ bool IsLeadByte(unsigned char byte, CodePage cp) {
     default:
       return false;
   }
+}
+
+bool IsDoubleByte(CodePage cp) {
+  return cp == CodePage::Cp932 || cp == CodePage::Cp936 || cp == CodePage::Cp949 ||
+         cp == CodePage::Cp950;
+}
+
+// A lead byte and the byte after it, or a single byte. A zero is never a
+// trail byte: it ends the text field, so a lead byte before it stands alone.
+std::size_t CharacterLength(std::string_view rest, CodePage cp) {
+  const bool pair =
+      rest.size() >= 2 && IsLeadByte(static_cast<unsigned char>(rest[0]), cp) && rest[1] != '\0';
+  return pair ? 2 : 1;
+}
+
+// Some of glibc's double-byte decoders (UHC among them) step over a pair they
+// reject before they report it, so a replacement put at the reported position
+// would swallow the next byte, even the zero that ends a field. One character
+// at a time, a rejected character is always the one just handed over.
+std::string DecodeCharacterByCharacter(Converter& converter, std::string_view in, CodePage cp) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < in.size()) {
+    const std::string_view character = in.substr(pos, CharacterLength(in.substr(pos), cp));
+    std::string decoded;
+    std::size_t used = 0;
+    if (converter.ConvertFrom(character, used, decoded) == 0 && used == character.size()) {
+      out.append(decoded);
+      pos += character.size();
+    } else {
+      out.append(kReplacementCharacter);
+      ++pos;
+    }
+  }
+  return out;
+}
+
+std::string Convert(std::string_view in, bool toCodePage, CodePage cp, SubstituteFn substitute) {
+  for (const std::string& name : IconvNames(cp)) {
+    Converter converter(toCodePage ? name.c_str() : "UTF-8", toCodePage ? "UTF-8" : name.c_str());
+    if (!converter.IsOpen()) {
+      continue;
+    }
+    if (!toCodePage && IsDoubleByte(cp)) {
+      return DecodeCharacterByCharacter(converter, in, cp);
+    }
+    return ConvertWith(converter, in, substitute);
+  }
+  return ConvertAsciiOnly(in, substitute);
 }
 
 }  // namespace

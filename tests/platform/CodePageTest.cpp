@@ -128,6 +128,12 @@ TEST(CodePageTest, BytesInvalidInTheCodePageShowAsReplacementCharacters) {
       {CodePage::Cp936, "\xD6\xD0\x81", std::string("\xE4\xB8\xAD") + kReplacement},  // lead byte at the end
       {CodePage::Cp936, "\x81 x", std::string(kReplacement) + " x"},                  // lead without trail
       {CodePage::Cp932, "\x81", kReplacement},
+      // A pair that is no character: each byte is replaced on its own, and
+      // the zero after it still ends the field.
+      {CodePage::Cp949, std::string("H\xA2\xE8\0A", 5),
+       std::string("H") + kReplacement + kReplacement + std::string("\0A", 2)},
+      {CodePage::Cp949, "\xC3\xBD\xA2\xE8", std::string("\xEC\xB2\xB5") + kReplacement + kReplacement},
+      {CodePage::Cp936, std::string("\xD6\0\xD0", 3), std::string(kReplacement) + std::string("\0", 1) + kReplacement},
       {CodePage::Cp1252, std::string("a\0b", 3), std::string("a\0b", 3)},
       {CodePage::Cp1252, "", ""},
   };
