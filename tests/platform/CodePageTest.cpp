@@ -133,6 +133,7 @@ TEST(CodePageTest, BytesInvalidInTheCodePageShowAsReplacementCharacters) {
       {CodePage::Cp949, std::string("H\xA2\xE8\0A", 5),
        std::string("H") + kReplacement + kReplacement + std::string("\0A", 2)},
       {CodePage::Cp949, "\xC3\xBD\xA2\xE8", std::string("\xEC\xB2\xB5") + kReplacement + kReplacement},
+      {CodePage::Cp949, "\xA2\xE8" "A", std::string(kReplacement) + kReplacement + "A"},
       {CodePage::Cp936, std::string("\xD6\0\xD0", 3), std::string(kReplacement) + std::string("\0", 1) + kReplacement},
       {CodePage::Cp1252, std::string("a\0b", 3), std::string("a\0b", 3)},
       {CodePage::Cp1252, "", ""},
