@@ -15,17 +15,6 @@ namespace {
 
 using namespace marindo;
 
-class PrintingNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { std::printf("message: %s\n", text.c_str()); }
-};
-
-class NoSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return std::nullopt; }
-  ClockRecord* SelectedRecord() override { return nullptr; }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,13 +22,12 @@ int main(int argc, char** argv) {
   const char* run = std::getenv("TESTLAN_RUN");
   const std::filesystem::path settings =
       std::filesystem::path(run != nullptr ? run : "/tmp") / "bench-settings.ini";
-  PrintingNotifier notifier;
-  NoSelection selection;
   SystemAdapters adapters;
   SystemNeighbours neighbours;
   TcpPortProbe probe;
   ClockNames names(settings, CodePageForLocale());
-  ClockLink link(selection, LinkServices{notifier, adapters, neighbours, probe, names});
+  ClockLink link(LinkServices{adapters, neighbours, probe, names});
+  if (!link.Bound()) std::printf("discovery: UDP port 7000 is taken; replies go elsewhere\n");
 
   const auto start = std::chrono::steady_clock::now();
   link.SearchBroadcast();

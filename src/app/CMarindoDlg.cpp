@@ -12,10 +12,12 @@
 #include "app/CAboutDlg.h"
 #include "app/LabelEditDelegate.h"
 #include "app/ProgramIcon.h"
+#include "app/WaitPainter.h"
 #include "bells/Bell.h"
 #include "maint/Log.h"
 #include "maint/System.h"
 #include "pages/Basic.h"
+#include "pages/ModifyMessages.h"
 #include "pages/Other.h"
 #include "pages/PageControls.h"
 #include "pages/Server.h"
@@ -36,9 +38,25 @@ constexpr std::uint8_t kCodeSystemInfo = 0x10;
 constexpr std::array<const char*, CMarindoDlg::kTabCount> kTabLabels{
     "Basic  Info", "NTPs Info", "Other Info", "Bell  Info", "System  Info", "Log Info"};
 
+// Each clock item of the tree holds its clock's address under this role: a
+// click finds the clock by it, whatever the labels say.
+constexpr int kClockIpRole = Qt::UserRole;
+
 const QString kRootText = QStringLiteral("IP(SN)");
 const QString kRenameText = QStringLiteral("rename");
 const QString kAboutText = QStringLiteral("About Quellan(&A)...");
+
+std::optional<std::uint32_t> ClockIpOf(const QTreeWidgetItem* item) {
+  if (item == nullptr) return std::nullopt;
+  const QVariant ip = item->data(0, kClockIpRole);
+  if (!ip.isValid()) return std::nullopt;
+  return ip.value<std::uint32_t>();
+}
+
+bool IsSettingsTab(int tab) {
+  return tab == CMarindoDlg::kTabBasic || tab == CMarindoDlg::kTabServers || tab == CMarindoDlg::kTabOther ||
+         tab == CMarindoDlg::kTabBell;
+}
 
 bool IsMouseButton(const QEvent* event, Qt::MouseButton button) {
   switch (event->type()) {
@@ -59,8 +77,13 @@ CMarindoDlg::CMarindoDlg(PlatformServices services, const std::filesystem::path&
       notifier_(services.notifier),
       ui_(std::make_unique<Ui::CMarindoDlg>()),
       names_(settingsFile, CodePageForLocale()),
-      link_(*this, LinkServices{services.notifier, services.adapters, services.neighbours, services.probe, names_},
+      painter_(new WaitPainter(this)),
+      link_(LinkServices{services.adapters, services.neighbours, services.probe, names_, nullptr,
+                         [this] { painter_->PaintPending(); }},
             timings) {
+  // The program goes on with an unbound socket; sends still work, but
+  // replies to port 7000 reach the other instance.
+  if (!link_.Bound()) notifier_.ShowMessage(kPortUnusable);
   ui_->setupUi(this);
   setWindowIcon(ProgramIcon());
   SetUpMenu();
@@ -94,6 +117,10 @@ void CMarindoDlg::CreatePages() {
   bell_ = new Bell(link_.Clocks(), *this, notifier_, tabs);
   system_ = new System(link_, *this, notifier_, tabs);
   log_ = new Log(*this, notifier_, tabs);
+  // The transfers keep the window painting as the exchanges do.
+  for (TftpClient* tftp : {&system_->Tftp(), &log_->Tftp()}) {
+    tftp->SetWhileWaiting([this] { painter_->PaintPending(); });
+  }
   const std::array<QWidget*, kTabCount> pages{basic_, server_, other_, bell_, system_, log_};
   for (std::size_t i = 0; i < pages.size(); ++i) tabs->addTab(pages[i], QString::fromLatin1(kTabLabels[i]));
   tabs->setCurrentIndex(kTabBasic);
@@ -141,13 +168,14 @@ bool CMarindoDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMarindoDlg::ClearPages() {
+  readTab_.reset();
   basic_->ClearBasic();
   server_->ClearServers();
   other_->ClearOther();
   for (int i = 0; i < Bell::kPages; ++i) bell_->Page(i).ClearBellRows();
 }
 
-// The exchanges block the window; the controls say so while they run.
+// The exchanges hold the operator's input off; the controls say so while they run.
 void CMarindoDlg::SetBusy(bool busy) {
   for (QWidget* control : {static_cast<QWidget*>(ui_->modifyButton), static_cast<QWidget*>(ui_->searchButton),
                            static_cast<QWidget*>(ui_->clockTree)}) {
@@ -183,6 +211,7 @@ void CMarindoDlg::SearchClocks() {
 void CMarindoDlg::FillTree() {
   for (const ClockRecord& record : link_.Clocks()) {
     auto* item = new QTreeWidgetItem(root_, QStringList{QString::fromStdString(record.label)});
+    item->setData(0, kClockIpRole, QVariant::fromValue(record.ip));
     item->setFlags(item->flags() | Qt::ItemIsEditable);
   }
   SortClockItems();
@@ -204,48 +233,57 @@ void CMarindoDlg::TabChange(int tab) {
   repaint();
 }
 
+// Whether the clock answered the query of `code` and its answer is in the
+// clock's record.
+bool CMarindoDlg::ReadAnswer(std::uint32_t ip, std::uint8_t code) {
+  const std::optional<HandledFrame> answer = link_.Query(ip, code);
+  return answer && answer->stored;
+}
+
 // A reply may add a record and move the others, so the record is looked up
 // again after every exchange.
 void CMarindoDlg::QueryForTabChange(int tab, std::uint32_t ip) {
+  bool read = false;
   switch (tab) {
     case kTabBasic:
       link_.SearchUnicast(ip);
-      link_.Query(ip, kCodeBasic);
+      read = ReadAnswer(ip, kCodeBasic);
       basic_->ShowIdentity(SelectedRecord());
       basic_->ShowBasicSettings(SelectedRecord());
-      return;
+      break;
     case kTabServers:
-      link_.Query(ip, kCodeServers);
+      read = ReadAnswer(ip, kCodeServers);
       server_->ShowServers(SelectedRecord());
-      return;
+      break;
     case kTabOther:
-      link_.Query(ip, kCodeDisplay);
+      read = ReadAnswer(ip, kCodeDisplay);
       other_->ShowDisplaySettings(ip);
-      link_.Query(ip, kCodeText);
+      read = ReadAnswer(ip, kCodeText) && read;
       other_->ShowTextSettings(ip);
-      return;
+      break;
     case kTabBell:
-      link_.Query(ip, kCodeBells);
+      read = ReadAnswer(ip, kCodeBells);
       bell_->ShowClockBells(ip);
-      return;
+      break;
     case kTabSystem:
       if (const ClockRecord* record = SelectedRecord(); record != nullptr && record->newPlatform) {
         link_.Query(ip, kCodeSystemInfo);
       }
       system_->ShowUptime(ip);
       system_->ShowAddresses(ip);
-      return;
+      break;
     default:
-      return;
+      break;
   }
+  if (read) readTab_ = tab;
 }
 
+// The clicked item names its clock by address: two clocks with one name
+// stay two clocks.
 void CMarindoDlg::ClockClick(const QPoint& viewportPos) {
   ClearPages();
-  const QTreeWidgetItem* item = ui_->clockTree->itemAt(viewportPos);
-  // The root is never a clock, even when a clock's name reads like it.
-  const ClockRecord* record =
-      (item == nullptr || item == root_) ? nullptr : link_.FindByLabel(item->text(0).toStdString());
+  const std::optional<std::uint32_t> clickedIp = ClockIpOf(ui_->clockTree->itemAt(viewportPos));
+  const ClockRecord* record = clickedIp ? link_.FindByIp(*clickedIp) : nullptr;
   if (record == nullptr || record->ip == 0) {
     selectedIp_.reset();
     return;
@@ -256,40 +294,45 @@ void CMarindoDlg::ClockClick(const QPoint& viewportPos) {
 }
 
 void CMarindoDlg::QueryForClockClick(int tab, std::uint32_t ip) {
+  bool read = false;
   switch (tab) {
     case kTabBasic:
       link_.SearchUnicast(ip);
-      link_.Query(ip, kCodeBasic);
+      read = ReadAnswer(ip, kCodeBasic);
       basic_->ShowBasicSettings(SelectedRecord());
       basic_->ShowIdentity(SelectedRecord());
-      return;
-    case kTabServers:
-      if (link_.Query(ip, kCodeServers) >= 1) server_->ShowServers(SelectedRecord());
-      return;
+      break;
+    case kTabServers: {
+      const std::optional<HandledFrame> answer = link_.Query(ip, kCodeServers);
+      read = answer && answer->stored;
+      if (answer) server_->ShowServers(SelectedRecord());
+      break;
+    }
     case kTabOther:
-      link_.Query(ip, kCodeDisplay);
-      link_.Query(ip, kCodeText);
+      read = ReadAnswer(ip, kCodeDisplay);
+      read = ReadAnswer(ip, kCodeText) && read;
       if (const ClockRecord* record = SelectedRecord(); record != nullptr && record->newPlatform) {
         link_.Query(ip, kCodeSystemInfo);
       }
       other_->ShowDisplaySettings(ip);
       other_->ShowTextSettings(ip);
-      return;
+      break;
     case kTabBell:
-      link_.Query(ip, kCodeBells);
+      read = ReadAnswer(ip, kCodeBells);
       bell_->ShowClockBells(ip);
-      return;
+      break;
     case kTabSystem:
       system_->ShowAddresses(ip);
       link_.Query(ip, kCodeDisplay);
       system_->ShowUptime(ip);
-      return;
+      break;
     case kTabLog:
       log_->RefreshLogFields();
-      return;
+      break;
     default:
-      return;
+      break;
   }
+  if (read) readTab_ = tab;
 }
 
 void CMarindoDlg::Modify() {
@@ -298,14 +341,20 @@ void CMarindoDlg::Modify() {
   SetBusy(false);
 }
 
-// SendModify sends nothing without a frame or without a selected clock.
+// A page is written back only when what it shows came from the selected
+// clock's own answers: a page left empty by a lost answer would otherwise
+// overwrite the clock's settings with blanks.
 void CMarindoDlg::ModifyShowingPage(int tab) {
+  if (SelectedClockIp() && IsSettingsTab(tab) && readTab_ != tab) {
+    notifier_.ShowMessage(kSettingsNotRead);
+    return;
+  }
   switch (tab) {
     case kTabBasic:
-      link_.SendModify(basic_->BuildBasicFrame());
+      SendModify(basic_->BuildBasicFrame());
       return;
     case kTabServers:
-      link_.SendModify(server_->BuildServerFrame());
+      SendModify(server_->BuildServerFrame());
       return;
     case kTabOther: {
       const std::optional<ClockFrame> display = other_->BuildDisplayFrame();
@@ -313,12 +362,12 @@ void CMarindoDlg::ModifyShowingPage(int tab) {
       if (const ClockRecord* record = SelectedRecord()) {
         text = other_->BuildTextFrame(record->longText ? Other::TextForm::Long : Other::TextForm::Short);
       }
-      link_.SendModify(display);
-      link_.SendModify(text);
+      SendModify(display);
+      SendModify(text);
       return;
     }
     case kTabBell:
-      link_.SendModify(bell_->BuildBellWrite());
+      SendModify(bell_->BuildBellWrite());
       return;
     case kTabSystem:
       system_->StartUpgrade();
@@ -328,6 +377,16 @@ void CMarindoDlg::ModifyShowingPage(int tab) {
       return;
     default:
       return;
+  }
+}
+
+// Sends nothing without a frame or without a selected clock. Only the
+// selected clock's own answer to this frame is reported.
+void CMarindoDlg::SendModify(const std::optional<ClockFrame>& frame) {
+  const std::optional<std::uint32_t> ip = SelectedClockIp();
+  if (!frame || !ip) return;
+  if (const auto message = ModifyOutcomeMessage(link_.SendModify(*ip, *frame), *ip)) {
+    notifier_.ShowMessage(*message);
   }
 }
 
@@ -351,7 +410,7 @@ void CMarindoDlg::RenameStart() {
 void CMarindoDlg::RenameEnd(const QModelIndex& edited, const QString& text) {
   QTreeWidgetItem* item = ui_->clockTree->itemFromIndex(edited);
   ClockRecord* selected = SelectedRecord();
-  if (item == nullptr || selected == nullptr || item->text(0).toStdString() != selected->label) return;
+  if (item == nullptr || selected == nullptr || ClockIpOf(item) != selected->ip) return;
   if (const std::optional<std::string> label = names_.RenameEnd(selected, text.toStdString())) {
     item->setText(0, QString::fromStdString(*label));
   }

@@ -28,6 +28,7 @@ namespace marindo {
 
 class Basic;
 class Bell;
+class WaitPainter;
 class LabelEditDelegate;
 class Log;
 class Other;
@@ -65,6 +66,9 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   ClockRecord* SelectedRecord() override;
 
   ClockLink& Link() { return link_; }
+  // The tab whose page shows the selected clock's own answers, read since
+  // the pages were last cleared; only such a page may be written back.
+  std::optional<int> ReadTab() const { return readTab_; }
 
   // The operator's actions, by the control that starts them.
   void Search();
@@ -93,6 +97,8 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   void ClockClick(const QPoint& viewportPos);
   void QueryForClockClick(int tab, std::uint32_t ip);
   void ModifyShowingPage(int tab);
+  void SendModify(const std::optional<ClockFrame>& frame);
+  bool ReadAnswer(std::uint32_t ip, std::uint8_t code);
 
   void ContextMenu(const QPoint& viewportPos);
   void RenameEnd(const QModelIndex& edited, const QString& text);
@@ -100,8 +106,10 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   Notifier& notifier_;
   std::unique_ptr<Ui::CMarindoDlg> ui_;
   ClockNames names_;
+  WaitPainter* painter_ = nullptr;
   ClockLink link_;
   std::optional<std::uint32_t> selectedIp_;
+  std::optional<int> readTab_;
   QTreeWidgetItem* root_ = nullptr;
   LabelEditDelegate* labelDelegate_ = nullptr;
   Basic* basic_ = nullptr;

@@ -18,8 +18,8 @@
 #include "clocks/ClockNames.h"
 #include "maint/FirmwareUpgrade.h"
 #include "maint/LogDownload.h"
+#include "pages/ModifyMessages.h"
 #include "platform/Ipv4.h"
-#include "platform/Notifier.h"
 
 namespace marindo {
 namespace {
@@ -39,14 +39,6 @@ constexpr std::array<Section, 5> kWriteOrder{Section::Ntp, Section::Display, Sec
 // Keys of a clock object that describe the clock rather than set it.
 constexpr std::array<std::string_view, 8> kIdentityKeys{"address", "serial",   "mac",      "firmware",
                                                         "name",    "model",    "lastSync", "syncServer"};
-
-// The link's messages: the port warning is the only one the command line
-// must see; answers are tied to their clocks through the session instead.
-class CollectingNotifier final : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::vector<std::string> messages;
-};
 
 struct BadInput {
   std::string message;
@@ -201,7 +193,6 @@ class CliRun {
   const CliArgs& args_;
   CliEnvironment& env_;
   ClockNames names_;
-  CollectingNotifier notifier_;
   std::unique_ptr<ClockSession> session_;
   Targets targets_;
   std::optional<Section> showSection_;  // none: all
@@ -330,13 +321,12 @@ int CliRun::Login() {
 }
 
 bool CliRun::OpenLink() {
-  LinkServices services{notifier_, env_.adapters, env_.neighbours, env_.probe, names_};
+  LinkServices services{env_.adapters, env_.neighbours, env_.probe, names_};
   session_ = std::make_unique<ClockSession>(services, env_.linkTimings);
   if (!session_->Link().Bound()) {
-    for (const std::string& message : notifier_.messages) PrintError(message);
+    PrintError(kPortUnusable);
     return false;
   }
-  notifier_.messages.clear();
   return true;
 }
 
@@ -434,7 +424,7 @@ int CliRun::Search() {
     env_.out << found.size() << (found.size() == 1 ? " clock" : " clocks") << " found\n";
   }
   if (!targets_.all && found.empty()) {
-    PrintError("No response from " + FormatIpv4(targets_.addresses.front()) + "!");
+    PrintError(NoResponseMessage(targets_.addresses.front()));
     return kCliClockFailed;
   }
   return kCliDone;
@@ -460,7 +450,7 @@ Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, C
     const std::string name(SectionName(section));
     if (!ReadSection(ip, section)) {
       result.ok = false;
-      result.parts.emplace_back(name, "No response from " + FormatIpv4(ip) + "!");
+      result.parts.emplace_back(name, NoResponseMessage(ip));
       continue;
     }
     clock[name] = SectionToJson(*session_->Record(ip), section, env_.codePage);
@@ -492,7 +482,7 @@ int CliRun::Show() {
       if (clock.contains(name)) {
         env_.out << SectionText(section, clock[name]);
       } else {
-        env_.out << "No response from " << FormatIpv4(ip) << "!\n";
+        env_.out << NoResponseMessage(ip) << "\n";
       }
     }
     env_.out << "\n";
@@ -504,23 +494,24 @@ int CliRun::Show() {
 std::string CliRun::VerifyDisplay(std::uint32_t ip, const ClockFrame& sent) {
   // The display frame's answer carries no verdict; what the clock reports
   // afterwards does. The radio byte comes back in the search reply.
-  const std::string silent = "No response from " + FormatIpv4(ip) + "!";
-  if (!session_->SearchOne(ip) || !ReadSection(ip, Section::Display)) return silent;
+  if (!session_->SearchOne(ip) || !ReadSection(ip, Section::Display)) return NoResponseMessage(ip);
   const auto readBack = BuildSectionFrame(*session_->Record(ip), Section::Display, Json::object(), env_.codePage);
   const ClockFrame* held = std::get_if<ClockFrame>(&readBack);
   const bool same = held != nullptr && std::ranges::equal(held->Bytes(), sent.Bytes());
-  return same ? "Modify success!" : "Modify failed!";
+  return same ? kModifySuccess : kModifyFailed;
 }
 
 std::string CliRun::WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok) {
   ok = false;
-  if (!ReadSection(ip, section)) return "No response from " + FormatIpv4(ip) + "!";
+  if (!ReadSection(ip, section)) return NoResponseMessage(ip);
   auto built = BuildSectionFrame(*session_->Record(ip), section, fields, env_.codePage);
   if (auto* refusal = std::get_if<std::string>(&built)) return OneLine(*refusal);
   const ClockFrame& frame = std::get<ClockFrame>(built);
-  const WriteResult written = session_->Write(ip, frame);
-  std::string text = written == WriteResult::Answered ? VerifyDisplay(ip, frame) : WriteResultText(written, ip);
-  ok = text == "Modify success!";
+  const ModifyOutcome outcome = session_->Write(ip, frame);
+  ok = outcome == ModifyOutcome::Accepted;
+  if (outcome != ModifyOutcome::Answered) return *ModifyOutcomeMessage(outcome, ip);
+  std::string text = VerifyDisplay(ip, frame);
+  ok = text == kModifySuccess;
   return text;
 }
 

@@ -1,32 +1,24 @@
 #include "link/ClockLink.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "link/AnswerCodes.h"
 #include "link/BroadcastList.h"
 #include "link/ReplyDecoders.h"
-#include "platform/Ipv4.h"
 
 namespace marindo {
 namespace {
 
-constexpr const char* kPortUnusable =
-    "Marindo server udp port 7000 is not usable, make sure open only one Marindo instance!";
-constexpr const char* kModifySuccess = "Modify success!";
-constexpr const char* kModifyFailed = "Modify failed!";
+using SteadyClock = std::chrono::steady_clock;
 
-std::string NoResponseText(std::uint32_t ip) { return "No response from " + FormatIpv4(ip) + "!"; }
+constexpr std::uint8_t kSearchCode = 0x01;
 
 }  // namespace
 
-ClockLink::ClockLink(const ClockSelection& owner, LinkServices services, LinkTimings timings)
-    : owner_(owner), services_(services), timings_(timings) {
+ClockLink::ClockLink(LinkServices services, LinkTimings timings) : services_(services), timings_(timings) {
   socket_.EnableBroadcast();
   bound_ = socket_.Bind(timings_.bindIp, timings_.localPort);
-  if (!bound_) {
-    // The program goes on with an unbound socket; sends still work, but
-    // replies to port 7000 reach the other instance.
-    services_.notifier.ShowMessage(kPortUnusable);
-  }
   socket_.RequestReceiveBuffer(timings_.receiveBufferBytes);
   broadcastList_ = BuildBroadcastList(services_.adapters.Adapters());
 }
@@ -40,32 +32,50 @@ std::optional<ClockLink::Datagram> ClockLink::ReadQueued() {
     if (received->size == 0 || received->truncated) continue;
     datagram.size = received->size;
     datagram.sender = received->senderIp;
+    datagram.senderPort = received->senderPort;
     return datagram;
   }
 }
 
-std::optional<ClockLink::Datagram> ClockLink::NextDatagram(std::chrono::microseconds wait) {
+void ClockLink::KeepPainting() {
+  if (!services_.whileWaiting) return;
+  const auto now = SteadyClock::now();
+  if (now - lastPaint_ < timings_.paintInterval) return;
+  lastPaint_ = now;
+  services_.whileWaiting();
+}
+
+// Nothing that arrives moves the deadline: a host that sends now and then
+// cannot stretch a wait.
+std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
   if (!queued_.empty()) {
     Datagram datagram = queued_.front();
     queued_.pop_front();
     return datagram;
   }
-  // Each wait starts afresh after a datagram that yielded nothing.
-  while (socket_.WaitReadable(wait)) {
-    if (auto datagram = ReadQueued()) return datagram;
+  for (;;) {
+    KeepPainting();
+    const auto now = SteadyClock::now();
+    if (now >= deadline) return std::nullopt;
+    auto wait = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+    if (services_.whileWaiting) wait = std::min(wait, timings_.paintInterval);
+    if (socket_.WaitReadable(wait)) {
+      if (auto datagram = ReadQueued()) return datagram;
+    }
   }
-  return std::nullopt;
 }
 
 void ClockLink::DrainSocket() {
   while (auto datagram = ReadQueued()) queued_.push_back(*datagram);
 }
 
-int ClockLink::WaitReply() {
-  const auto datagram = NextDatagram(timings_.replyWait);
-  if (!datagram) return -1;
-  HandleFrame(std::span(datagram->bytes).first(datagram->size), datagram->sender);
-  return static_cast<int>(datagram->size);
+std::optional<HandledFrame> ClockLink::WaitReply(std::uint32_t ip, std::uint8_t requestCode, Deadline deadline) {
+  while (const auto datagram = NextDatagram(deadline)) {
+    const auto handled = HandleFrame(std::span(datagram->bytes).first(datagram->size), datagram->sender);
+    const bool fromClock = datagram->sender == ip && datagram->senderPort == timings_.clockPort;
+    if (handled && fromClock && AnswersRequest(requestCode, handled->code)) return handled;
+  }
+  return std::nullopt;
 }
 
 void ClockLink::DiscardStale() {
@@ -74,36 +84,39 @@ void ClockLink::DiscardStale() {
   }
 }
 
-int ClockLink::SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip) {
+std::optional<HandledFrame> ClockLink::SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip,
+                                                       std::uint8_t requestCode) {
   // Whatever is already waiting answers an exchange whose wait has ended (a
   // late or repeated reply). Taken for this exchange's answer, an old
-  // "success" would be shown for a change the clock may refuse.
+  // "success" would be reported for a change the clock may refuse.
   DiscardStale();
   for (int attempt = 0; attempt < timings_.tries; ++attempt) {
     // A failed send is not reported: the wait that follows times out.
     socket_.SendTo(bytes, ip, timings_.clockPort);
-    const int count = WaitReply();
-    if (count > 0) return count;
+    const Deadline deadline = SteadyClock::now() + timings_.replyWait;
+    if (auto answer = WaitReply(ip, requestCode, deadline)) return answer;
   }
-  return 0;
+  return std::nullopt;
 }
 
-int ClockLink::Query(std::uint32_t ip, std::uint8_t code) {
-  if (ip == 0) return 0;
+std::optional<HandledFrame> ClockLink::Query(std::uint32_t ip, std::uint8_t code) {
+  if (ip == 0) return std::nullopt;
   const ClockFrame query = ClockFrame::Query(code);
-  return SendWithRetries(query.Bytes(), ip);
+  return SendWithRetries(query.Bytes(), ip, code);
 }
 
-int ClockLink::Exchange(std::uint32_t ip, const ClockFrame& frame) {
-  return SendWithRetries(frame.Bytes(), ip);
+std::optional<HandledFrame> ClockLink::Exchange(std::uint32_t ip, const ClockFrame& frame) {
+  return SendWithRetries(frame.Bytes(), ip, frame.Code());
 }
 
-void ClockLink::SendModify(const std::optional<ClockFrame>& frame) {
-  const std::optional<std::uint32_t> selected = owner_.SelectedClockIp();
-  if (!frame || !selected) return;
-  if (SendWithRetries(frame->Bytes(), *selected) == 0) {
-    services_.notifier.ShowMessage(NoResponseText(*selected));
-  }
+ModifyOutcome ClockLink::SendModify(std::uint32_t ip, const ClockFrame& frame) {
+  return ModifyOutcomeOf(Exchange(ip, frame));
+}
+
+ModifyOutcome ModifyOutcomeOf(const std::optional<HandledFrame>& answer) {
+  if (!answer) return ModifyOutcome::NoResponse;
+  if (HandlingOf(answer->code) != ReplyHandling::ModifyResult) return ModifyOutcome::Answered;
+  return answer->accepted ? ModifyOutcome::Accepted : ModifyOutcome::Refused;
 }
 
 void ClockLink::SearchBroadcast() {
@@ -112,25 +125,27 @@ void ClockLink::SearchBroadcast() {
     for (std::uint32_t address : broadcastList_) {
       socket_.SendTo(request.Bytes(), address, timings_.clockPort);
     }
-    CollectSearchReplies();
+    CollectSearchReplies(SteadyClock::now() + timings_.searchPassLimit);
   }
 }
 
-void ClockLink::CollectSearchReplies() {
-  while (auto datagram = NextDatagram(timings_.searchQuiet)) {
+void ClockLink::CollectSearchReplies(Deadline passEnd) {
+  for (;;) {
+    const Deadline quietEnd = std::min<Deadline>(SteadyClock::now() + timings_.searchQuiet, passEnd);
+    const auto datagram = NextDatagram(quietEnd);
+    if (!datagram) return;
     HandleFrame(std::span(datagram->bytes).first(datagram->size), datagram->sender);
   }
 }
 
-int ClockLink::SearchUnicast(std::uint32_t ip) {
+bool ClockLink::SearchUnicast(std::uint32_t ip) {
   const ClockFrame request = ClockFrame::SearchRequest();
-  const int count = SendWithRetries(request.Bytes(), ip);
-  return count > 0 ? count : -1;
+  return SendWithRetries(request.Bytes(), ip, kSearchCode).has_value();
 }
 
-void ClockLink::HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
+std::optional<HandledFrame> ClockLink::HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
   const std::optional<ReceivedFrame> frame = AcceptDatagram(bytes);
-  if (!frame) return;
+  if (!frame) return std::nullopt;
   HandledFrame handled{.code = frame->Code(), .sender = sender};
   switch (HandlingOf(frame->Code())) {
     case ReplyHandling::Search:
@@ -143,14 +158,14 @@ void ClockLink::HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t s
       break;
     case ReplyHandling::ModifyResult:
       handled.accepted = ModifyAccepted(frame->Payload());
-      services_.notifier.ShowMessage(handled.accepted ? kModifySuccess : kModifyFailed);
       break;
     case ReplyHandling::Ignored:
       break;
     case ReplyHandling::Dropped:
-      return;
+      return std::nullopt;
   }
   if (services_.observer != nullptr) services_.observer->FrameHandled(handled);
+  return handled;
 }
 
 bool ClockLink::ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor) {

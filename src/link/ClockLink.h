@@ -4,27 +4,23 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 #include "clocks/ClockList.h"
 #include "clocks/ClockNames.h"
-#include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
 #include "link/LinkTimings.h"
 #include "platform/Adapters.h"
 #include "platform/Neighbours.h"
-#include "platform/Notifier.h"
 #include "platform/PortProbe.h"
 #include "platform/UdpSocket.h"
 
 namespace marindo {
 
-// A checked datagram after the link has handled it, with its sender. Replies
-// are not matched to requests; a front end that runs one clock after another
-// ties each answer to its clock through these.
+// A checked datagram after the link has handled it, with its sender.
 struct HandledFrame {
   std::uint8_t code = 0;
   std::uint32_t sender = 0;
@@ -40,63 +36,76 @@ class FrameObserver {
   virtual void FrameHandled(const HandledFrame& frame) = 0;
 };
 
+// What became of a modify frame sent to one clock.
+enum class ModifyOutcome {
+  Accepted,    // its modify result says it applied the settings
+  Refused,     // its modify result says it did not
+  Answered,    // it answered with a frame that carries no verdict (display settings)
+  NoResponse,  // no answer from that clock after every try
+};
+
 // The platform services the link works through; the program passes the real
 // ones, tests their own.
 struct LinkServices {
-  Notifier& notifier;
   const AdapterSource& adapters;
   NeighbourLookup& neighbours;
   PortProbe& probe;
   const ClockNames& names;
   // Told of every checked datagram; the windows need none.
   FrameObserver* observer = nullptr;
+  // Called over and over while the link waits, at least every paint
+  // interval, so that a window can keep painting; the command line needs none.
+  std::function<void()> whileWaiting = {};
 };
 
 // The tool's single endpoint on the clock protocol: one UDP socket on port
 // 7000 with broadcast enabled, the local broadcast addresses, the online
-// clocks, and the exchanges. Every exchange blocks for at most its budget;
-// replies are not matched to requests: any datagram ends a wait and is
-// handled by its command code and its sender alone.
+// clocks, and the exchanges. Every datagram that arrives is handled by its
+// command code and its sender, but an exchange with a clock ends only on that
+// clock's own answer: a checked frame from its address and clock port whose
+// code answers the request. Each try's deadline is fixed when it is sent.
+// The link returns what happened; the front ends tell the operator.
 class ClockLink {
  public:
+  using Deadline = std::chrono::steady_clock::time_point;
   static constexpr std::size_t kReceiveBufferSize = 256;
 
-  // `owner` is the window that holds the selected clock, the target of SendModify.
-  ClockLink(const ClockSelection& owner, LinkServices services, LinkTimings timings = {});
+  explicit ClockLink(LinkServices services, LinkTimings timings = {});
 
   ClockList& Clocks() { return clocks_; }
   const ClockList& Clocks() const { return clocks_; }
   const std::vector<std::uint32_t>& BroadcastList() const { return broadcastList_; }
+  // False when port 7000 was taken: the link still sends, but replies reach
+  // the other program.
   bool Bound() const { return bound_; }
   std::uint16_t LocalPort() const { return socket_.LocalPort(); }
   const LinkTimings& Timings() const { return timings_; }
 
   void ClearClocks() { clocks_.ClearClocks(); }
   ClockRecord* FindByIp(std::uint32_t ip) { return clocks_.FindByIp(ip); }
-  ClockRecord* FindByLabel(std::string_view label) { return clocks_.FindByLabel(label); }
 
-  // Waits for the next datagram, hands it to HandleFrame and returns its size;
-  // -1 when the reply wait passes with nothing.
-  int WaitReply();
-  // Sends the query of `code` up to three times; the size of the first
-  // datagram that came back, or 0 after three silent waits or for address 0.
-  int Query(std::uint32_t ip, std::uint8_t code);
-  // Sends a prepared frame to the selected clock up to three times; silence
-  // is reported to the operator. Nothing happens without a frame or a clock.
-  void SendModify(const std::optional<ClockFrame>& frame);
-  // Sends `frame` to `ip` up to three times, waiting after each send; the size
-  // of the first datagram that came back, or 0.
-  int Exchange(std::uint32_t ip, const ClockFrame& frame);
+  // Handles every datagram that arrives until `deadline`; the first that is
+  // `ip`'s answer to a request of `requestCode` ends the wait and is returned.
+  std::optional<HandledFrame> WaitReply(std::uint32_t ip, std::uint8_t requestCode, Deadline deadline);
+  // Sends the query of `code` up to three times; the clock's answer, or
+  // nothing after three silent waits or for address 0.
+  std::optional<HandledFrame> Query(std::uint32_t ip, std::uint8_t code);
+  // Sends a prepared modify frame to `ip` up to three times.
+  ModifyOutcome SendModify(std::uint32_t ip, const ClockFrame& frame);
+  // Sends `frame` to `ip` up to three times, waiting after each send for that
+  // clock's answer; the answer, or nothing.
+  std::optional<HandledFrame> Exchange(std::uint32_t ip, const ClockFrame& frame);
 
   // Three passes of the search request to every broadcast address, each
-  // collecting replies until a second goes by with nothing.
+  // collecting replies until a second goes by with nothing, or its limit.
   void SearchBroadcast();
-  // The search request to one address, up to three times; the size of the
-  // first datagram that came back, or -1.
-  int SearchUnicast(std::uint32_t ip);
+  // The search request to one address, up to three times; true when that
+  // clock answered it.
+  bool SearchUnicast(std::uint32_t ip);
 
-  // Every received datagram goes through here: checksum, then the command code.
-  void HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender);
+  // Every received datagram goes through here: checksum, then the command
+  // code. Nothing for a datagram that is dropped.
+  std::optional<HandledFrame> HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender);
   // A search reply becomes a new record or refreshes the sender's record.
   void AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender);
 
@@ -105,19 +114,21 @@ class ClockLink {
     std::array<std::uint8_t, kReceiveBufferSize> bytes{};
     std::size_t size = 0;
     std::uint32_t sender = 0;
+    std::uint16_t senderPort = 0;
   };
 
-  std::optional<Datagram> NextDatagram(std::chrono::microseconds wait);
+  std::optional<Datagram> NextDatagram(Deadline deadline);
   std::optional<Datagram> ReadQueued();
+  void KeepPainting();
   // Moves every datagram already waiting in the socket into our own queue, so
   // that slow work cannot let the kernel's queue overflow.
   void DrainSocket();
   void DiscardStale();
-  int SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip);
-  void CollectSearchReplies();
+  std::optional<HandledFrame> SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip,
+                                              std::uint8_t requestCode);
+  void CollectSearchReplies(Deadline passEnd);
   bool ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor);
 
-  const ClockSelection& owner_;
   LinkServices services_;
   LinkTimings timings_;
   UdpSocket socket_;
@@ -125,6 +136,10 @@ class ClockLink {
   ClockList clocks_;
   std::vector<std::uint32_t> broadcastList_;
   std::deque<Datagram> queued_;
+  std::chrono::steady_clock::time_point lastPaint_{};
 };
+
+// The outcome that a modify's answer (or its absence) stands for.
+ModifyOutcome ModifyOutcomeOf(const std::optional<HandledFrame>& answer);
 
 }  // namespace marindo

@@ -16,6 +16,12 @@ struct LinkTimings {
   int tries = 3;
   std::chrono::microseconds searchQuiet{1000000};
   int searchPasses = 3;
+  // A pass of the broadcast search ends after a quiet second, and at the
+  // latest this long after its send, however many datagrams keep coming. A
+  // healthy site of a thousand clocks answers well within it.
+  std::chrono::microseconds searchPassLimit{20000000};
+  // While a window waits on the link it repaints at least this often.
+  std::chrono::microseconds paintInterval{25000};
   std::uint16_t probePort = 22;
   std::chrono::milliseconds probeWait{500};
   // Enough for a thousand clocks answering one broadcast while the reader is

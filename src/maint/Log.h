@@ -36,6 +36,8 @@ class Log : public QWidget {
   void BrowseSaveFolder();
   // The download from the selected clock.
   void StartDownload();
+  // The page's transfer client, for the window to tune how it waits.
+  TftpClient& Tftp() { return tftp_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -47,6 +47,8 @@ class System : public QWidget, public UploadProgress {
   void Finish(std::uint64_t block, std::uint64_t bytesTransferred) override;
 
   std::uint64_t UpgradeCount() const { return upgradeCount_; }
+  // The page's transfer client, for the window to tune how it waits.
+  TftpClient& Tftp() { return tftp_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

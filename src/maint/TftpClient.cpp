@@ -67,6 +67,7 @@ std::string LocalLogPath(std::string_view folder, std::uint32_t clockIp, std::st
 
 struct TftpClient::DownloadState {
   std::uint32_t clockIp = 0;
+  bool acknowledged = false;  // the last datagram was answered: a new wait begins
   std::optional<std::uint16_t> dataPort;    // fixed by the first data block
   std::optional<std::uint16_t> lastStored;  // block number
   std::uint16_t expected = 1;
@@ -74,6 +75,25 @@ struct TftpClient::DownloadState {
 
 TftpClient::TftpClient(CodePage codePage, TftpTimings timings, TftpIo& io)
     : codePage_(codePage), timings_(timings), io_(io), serverPort_(timings.serverPort) {}
+
+std::optional<TftpDatagram> TftpClient::ReceiveBefore(TftpSocket& socket, std::span<std::uint8_t> buffer,
+                                                      Deadline deadline) {
+  using SteadyClock = std::chrono::steady_clock;
+  for (;;) {
+    auto now = SteadyClock::now();
+    if (whileWaiting_ && now - lastPaint_ >= timings_.paintInterval) {
+      lastPaint_ = now;
+      whileWaiting_();
+      now = SteadyClock::now();
+    }
+    if (now >= deadline) return std::nullopt;
+    const auto remaining = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+    const auto wait = whileWaiting_ ? std::min(remaining, timings_.paintInterval) : remaining;
+    if (auto datagram = socket.Receive(buffer, wait)) return datagram;
+    // A socket that reports its whole wait passed is taken at its word.
+    if (wait == remaining) return std::nullopt;
+  }
+}
 
 bool TftpClient::CountsAsAnswer(const TftpDatagram& datagram, PacketKind kind, std::uint32_t clockIp) const {
   // The request may be answered from any port of the clock (the transfer
@@ -93,7 +113,8 @@ int TftpClient::SendWithAck(TftpSocket& socket, PacketKind kind, std::span<const
   std::array<std::uint8_t, tftp::kUploadReceiveSize> buffer{};
   for (int send = 0; send < timings_.sends; ++send) {
     socket.SendTo(packet, clockIp, serverPort_);
-    while (const auto datagram = socket.Receive(buffer, timings_.wait)) {
+    const Deadline deadline = std::chrono::steady_clock::now() + timings_.wait;
+    while (const auto datagram = ReceiveBefore(socket, buffer, deadline)) {
       if (!CountsAsAnswer(*datagram, kind, clockIp)) continue;
       const auto received = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
       if (const auto acked = AcknowledgedNumber(received, kind)) {
@@ -163,12 +184,18 @@ DownloadOutcome TftpClient::ReceiveFile(TftpSocket& socket, TftpFileSink& file, 
   std::array<std::uint8_t, tftp::kDownloadReceiveSize> buffer{};
   DownloadState state;
   state.clockIp = clockIp;
+  // The request went out just before; each acknowledgement starts a new wait.
+  Deadline deadline = std::chrono::steady_clock::now() + timings_.wait;
   for (;;) {
-    const auto datagram = socket.Receive(buffer, timings_.wait);
+    const auto datagram = ReceiveBefore(socket, buffer, deadline);
     if (!datagram) return DownloadOutcome::NoResponse;
     if (datagram->truncated) continue;  // longer than any data packet of 512 bytes
     const auto packet = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
     if (const auto outcome = TakeDatagram(socket, file, packet, *datagram, state)) return *outcome;
+    if (state.acknowledged) {
+      deadline = std::chrono::steady_clock::now() + timings_.wait;
+      state.acknowledged = false;
+    }
   }
 }
 
@@ -180,6 +207,7 @@ std::optional<DownloadOutcome> TftpClient::TakeDatagram(TftpSocket& socket, Tftp
   if (!fromTransferPeer) return std::nullopt;
   const auto acknowledge = [&](std::uint16_t block) {
     socket.SendTo(tftp::BuildAck(block), datagram.sourceIp, datagram.sourcePort);
+    state.acknowledged = true;
   };
   if (tftp::HasOpcode(packet, Opcode::OptionAck)) {
     // The request names no options, so whatever the clock names, the

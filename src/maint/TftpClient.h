@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -19,6 +20,8 @@ struct TftpTimings {
   std::uint16_t uploadLocalPort = 10000;
   std::chrono::microseconds wait{1000000};
   int sends = 10;  // of one upload packet before the upload gives up
+  // While a window waits on a transfer it repaints at least this often.
+  std::chrono::microseconds paintInterval{25000};
 };
 
 // Follows an upload: Start once the file is open, Block after each
@@ -43,7 +46,9 @@ enum class DownloadOutcome {
 };
 
 // Firmware upload and log download with TFTP towards a clock's port 69. Each
-// transfer opens a socket of its own and blocks until it ends.
+// transfer opens a socket of its own and blocks until it ends. Every wait
+// ends at a deadline fixed when our packet went out: datagrams that do not
+// answer it never stretch it.
 class TftpClient {
  public:
   enum class PacketKind { Request, Data };
@@ -66,13 +71,20 @@ class TftpClient {
   // Reads /usr/tftpfile/<name> from the clock into <folder>/<clock address><last part of name>.
   DownloadOutcome DownloadFile(std::uint32_t clockIp, std::string_view name, std::string_view folder);
 
+  // Called over and over while a transfer waits, at least every paint
+  // interval, so that a window can keep painting.
+  void SetWhileWaiting(std::function<void()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
+
   // The clock's port that upload packets go to.
   std::uint16_t ServerPort() const { return serverPort_; }
   const TftpTimings& Timings() const { return timings_; }
 
  private:
   struct DownloadState;
+  using Deadline = std::chrono::steady_clock::time_point;
 
+  // One datagram before `deadline`, painting meanwhile; nothing once it passed.
+  std::optional<TftpDatagram> ReceiveBefore(TftpSocket& socket, std::span<std::uint8_t> buffer, Deadline deadline);
   bool CountsAsAnswer(const TftpDatagram& datagram, PacketKind kind, std::uint32_t clockIp) const;
   int SendFileBlocks(TftpSocket& socket, TftpFileSource& file, std::uint64_t firstBlock,
                      std::uint32_t clockIp, UploadProgress& progress);
@@ -85,6 +97,8 @@ class TftpClient {
   TftpTimings timings_;
   TftpIo& io_;
   std::uint16_t serverPort_;
+  std::function<void()> whileWaiting_;
+  std::chrono::steady_clock::time_point lastPaint_{};
 };
 
 }  // namespace marindo

@@ -7,6 +7,7 @@
 
 #include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
+#include "pages/ModifyMessages.h"
 
 namespace marindo {
 namespace {
@@ -22,7 +23,6 @@ constexpr std::uint32_t kOtherClock = 0x7F000003;
 using testing::ClosedPorts;
 using testing::NoAdapters;
 using testing::NoNeighbours;
-using testing::RecordingNotifier;
 
 Bytes Frame(const Bytes& payload) { return testing::FrameBytes(payload); }
 
@@ -52,15 +52,13 @@ class ClockSessionTest : public ::testing::Test {
 
   ClockSession& Session() {
     if (!session_) {
-      session_ = std::make_unique<ClockSession>(
-          LinkServices{notifier_, adapters_, neighbours_, probe_, names_}, Timings());
+      session_ = std::make_unique<ClockSession>(LinkServices{adapters_, neighbours_, probe_, names_}, Timings());
     }
     return *session_;
   }
 
   void SendStray(const Bytes& bytes) { other_.SendTo(bytes, 0x7F000001, Session().Link().LocalPort()); }
 
-  RecordingNotifier notifier_;
   NoAdapters adapters_;
   NoNeighbours neighbours_;
   ClosedPorts probe_;
@@ -104,14 +102,14 @@ TEST_F(ClockSessionTest, WriteResultsComeFromTheClockWritten) {
     std::uint8_t code;
     std::vector<Bytes> answers;  // the clock's answer to the modify
     Bytes strayFirst;            // sent by the other clock just before
-    WriteResult expected;
+    ModifyOutcome expected;
   };
   const Case cases[] = {
-      {0x06, {Result(0x06, 1)}, {}, WriteResult::Accepted},
-      {0x06, {Result(0x06, 0)}, Result(0x06, 1), WriteResult::Refused},
-      {0x07, {}, Result(0x07, 1), WriteResult::NoResponse},
-      {0x09, {Result(0x09, 1)}, {}, WriteResult::Answered},
-      {0x0B, {Result(0x0B, 2)}, {}, WriteResult::Refused},
+      {0x06, {Result(0x06, 1)}, {}, ModifyOutcome::Accepted},
+      {0x06, {Result(0x06, 0)}, Result(0x06, 1), ModifyOutcome::Refused},
+      {0x07, {}, Result(0x07, 1), ModifyOutcome::NoResponse},
+      {0x09, {Result(0x09, 1)}, {}, ModifyOutcome::Answered},
+      {0x0B, {Result(0x0B, 2)}, {}, ModifyOutcome::Refused},
   };
   std::size_t current = 0;
   clock_.Start([&](std::size_t, const PeerDatagram& datagram) -> std::vector<Bytes> {
@@ -138,10 +136,27 @@ TEST_F(ClockSessionTest, UnicastSearchOfASilentAddressFindsNothing) {
   EXPECT_EQ(clock_.Received().size(), 3u) << "three tries, as the windows";
 }
 
-TEST(WriteResultTextTest, UsesTheWindowsMessages) {
-  EXPECT_EQ(WriteResultText(WriteResult::Accepted, kClock), "Modify success!");
-  EXPECT_EQ(WriteResultText(WriteResult::Refused, kClock), "Modify failed!");
-  EXPECT_EQ(WriteResultText(WriteResult::NoResponse, kClock), "No response from 127.0.0.2!");
+// One lost reply costs a second try, not a false "No response".
+TEST_F(ClockSessionTest, ALostReplyIsTriedAgain) {
+  clock_.Start([this](std::size_t index, const PeerDatagram& datagram) -> std::vector<Bytes> {
+    if (CodeOf(datagram) == 0x01) return {SearchReply("A1")};
+    if (index == 1) {
+      SendStray(BasicReply(0x11));  // the first query's reply is lost; a stray comes instead
+      return {};
+    }
+    return {BasicReply(0x40)};
+  });
+  ASSERT_TRUE(Session().SearchOne(kClock));
+  EXPECT_TRUE(Session().Ask(kClock, 0x02));
+  EXPECT_EQ(Session().Record(kClock)->zoneHours, 8);
+  EXPECT_EQ(clock_.Received().size(), 3u) << "one search and two tries of the query";
+}
+
+TEST(ModifyOutcomeMessageTest, UsesTheWindowsMessages) {
+  EXPECT_EQ(ModifyOutcomeMessage(ModifyOutcome::Accepted, kClock), "Modify success!");
+  EXPECT_EQ(ModifyOutcomeMessage(ModifyOutcome::Refused, kClock), "Modify failed!");
+  EXPECT_EQ(ModifyOutcomeMessage(ModifyOutcome::Answered, kClock), std::nullopt);
+  EXPECT_EQ(ModifyOutcomeMessage(ModifyOutcome::NoResponse, kClock), "No response from 127.0.0.2!");
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "clocks/ClockSelection.h"
 #include "link/ClockLink.h"
+#include "platform/Notifier.h"
 
 namespace marindo::e2e {
 

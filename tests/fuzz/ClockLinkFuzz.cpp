@@ -33,15 +33,6 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-class CountingNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override {
-    ++shown;
-    last = text;
-  }
-  int shown = 0;
-  std::string last;
-};
 class OddNeighbours : public NeighbourLookup {
  public:
   std::optional<MacAddress> LookupMac(std::uint32_t ip) override {
@@ -57,21 +48,13 @@ class NoAdapters : public AdapterSource {
  public:
   std::vector<Adapter> Adapters() const override { return {}; }
 };
-class NoSelection : public ClockSelection {
- public:
-  std::optional<std::uint32_t> SelectedClockIp() const override { return std::nullopt; }
-  ClockRecord* SelectedRecord() override { return nullptr; }
-};
-
 struct World {
-  CountingNotifier notifier;
   OddNeighbours neighbours;
   SomePortsOpen probe;
   NoAdapters adapters;
-  NoSelection owner;
   ClockNames names{std::filesystem::temp_directory_path() / "marindo-fuzz-absent" / "Tessaly.ini",
                    CodePage::Cp936};
-  ClockLink link{owner, LinkServices{notifier, adapters, neighbours, probe, names}, [] {
+  ClockLink link{LinkServices{adapters, neighbours, probe, names}, [] {
                    LinkTimings t;
                    t.bindIp = 0x7F000001;
                    t.localPort = 0;
@@ -104,8 +87,8 @@ void Reset(ClockLink& link) {
 std::vector<ClockRecord> Snapshot(const ClockList& clocks) { return {clocks.begin(), clocks.end()}; }
 
 // What one datagram may do: known clocks keep their labels, at most one
-// record is added and only by a search reply, only a modify result speaks to
-// the operator, and a settings reply from an unlisted sender changes nothing.
+// record is added and only by a search reply, only a modify result carries a
+// verdict, and a settings reply from an unlisted sender changes nothing.
 void Deliver(World& world, std::span<const std::uint8_t> datagram, std::uint32_t sender) {
   const std::optional<ReceivedFrame> frame = AcceptDatagram(datagram);
   const ReplyHandling handling = frame ? HandlingOf(frame->Code()) : ReplyHandling::Dropped;
@@ -114,9 +97,8 @@ void Deliver(World& world, std::span<const std::uint8_t> datagram, std::uint32_t
                              (handling == ReplyHandling::Stored && !listed);
   const std::vector<ClockRecord> before = leavesTheList ? Snapshot(world.link.Clocks()) : std::vector<ClockRecord>{};
   const std::size_t countBefore = world.link.Clocks().Count();
-  const int shownBefore = world.notifier.shown;
 
-  world.link.HandleFrame(datagram, sender);
+  const std::optional<HandledFrame> handled = world.link.HandleFrame(datagram, sender);
 
   const std::size_t count = world.link.Clocks().Count();
   Check(count == countBefore || (handling == ReplyHandling::Search && count == countBefore + 1));
@@ -124,11 +106,10 @@ void Deliver(World& world, std::span<const std::uint8_t> datagram, std::uint32_t
     const ClockRecord* record = world.link.FindByIp(ip);
     Check(record != nullptr && record->label == kKnownLabel);
   }
-  if (handling == ReplyHandling::ModifyResult) {
-    Check(world.notifier.shown == shownBefore + 1);
-    Check(world.notifier.last == (ModifyAccepted(frame->Payload()) ? "Modify success!" : "Modify failed!"));
-  } else {
-    Check(world.notifier.shown == shownBefore);
+  Check(handled.has_value() == (handling != ReplyHandling::Dropped));
+  if (handled) {
+    Check(handled->code == frame->Code() && handled->sender == sender);
+    Check(handled->accepted == (handling == ReplyHandling::ModifyResult && ModifyAccepted(frame->Payload())));
   }
   if (leavesTheList) Check(Snapshot(world.link.Clocks()) == before);
 }

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "E2eSupport.h"
+#include "WindowModify.h"
 #include "pages/Basic.h"
 #include "pages/Ipv4Edit.h"
 
@@ -44,7 +45,7 @@ class BasicPageE2eTest : public ::testing::Test {
   void SetUp() override {
     if (RunFolder().empty()) GTEST_SKIP() << "not running inside the test LAN";
     ASSERT_EQ(Control(kSim, "reset"), 0);
-    link_.emplace(selection_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_});
+    link_.emplace(LinkServices{adapters_, neighbours_, probe_, names_});
     selection_.link = &*link_;
     ASSERT_TRUE(link_->Bound());
   }
@@ -52,9 +53,9 @@ class BasicPageE2eTest : public ::testing::Test {
   // What a click on the clock does with the Basic tab showing.
   void SelectAndShow() {
     page_.ClearBasic();
-    ASSERT_GT(link_->SearchUnicast(kHall), 0);
+    ASSERT_TRUE(link_->SearchUnicast(kHall));
     selection_.selected = kHall;
-    ASSERT_GT(link_->Query(kHall, kQueryBasic), 0);
+    ASSERT_TRUE(link_->Query(kHall, kQueryBasic));
     page_.ShowBasicSettings(selection_.SelectedRecord());
     page_.ShowIdentity(selection_.SelectedRecord());
     std::filesystem::copy_file(StatePath(), BeforePath(), std::filesystem::copy_options::overwrite_existing);
@@ -65,7 +66,7 @@ class BasicPageE2eTest : public ::testing::Test {
   // file keeps every test's traffic.
   int ModifiesReceived() { return ReceivedCount(kSim, kModifyBasic) - modifiesBefore_; }
 
-  void Modify() { link_->SendModify(page_.BuildBasicFrame()); }
+  void Modify() { ModifyAsTheWindow(*link_, selection_.selected, page_.BuildBasicFrame(), notifier_); }
 
   // The clock's basic fields that differ from what it held when shown.
   std::string ChangedFields() {
@@ -120,7 +121,7 @@ TEST_F(BasicPageE2eTest, OperatorsChangesReachTheClockAndNothingElse) {
   Click("hour24_1074");
   const std::optional<ClockFrame> frame = page_.BuildBasicFrame();
   ASSERT_TRUE(frame);
-  link_->SendModify(frame);
+  ModifyAsTheWindow(*link_, selection_.selected, frame, notifier_);
 
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Modify success!"});
   EXPECT_EQ(ModifiesReceived(), 1);

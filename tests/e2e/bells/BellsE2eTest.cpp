@@ -15,6 +15,7 @@
 #include <QTabWidget>
 
 #include "E2eSupport.h"
+#include "WindowModify.h"
 #include "bells/Bell.h"
 
 namespace marindo::e2e {
@@ -64,8 +65,7 @@ class BellsE2eTest : public ::testing::Test {
   void SetUp() override {
     if (RunFolder().empty()) GTEST_SKIP() << "not running inside the test LAN";
     ASSERT_EQ(Control(kSim, "reset"), 0);
-    link_ = std::make_unique<ClockLink>(selection_,
-                                        LinkServices{notifier_, adapters_, neighbours_, probe_, names_});
+    link_ = std::make_unique<ClockLink>(LinkServices{adapters_, neighbours_, probe_, names_});
     ASSERT_TRUE(link_->Bound());
     bell_ = std::make_unique<Bell>(link_->Clocks(), selection_, notifier_);
     bell_->show();
@@ -74,10 +74,10 @@ class BellsE2eTest : public ::testing::Test {
   // What the main window does for the bell tab: search the clock, select it,
   // empty the rows, read the schedule and show it.
   void OpenBellTab() {
-    ASSERT_GT(link_->SearchUnicast(kBellTower), 0);
+    ASSERT_TRUE(link_->SearchUnicast(kBellTower));
     selection_.selected = kBellTower;
     for (int page = 0; page < Bell::kPages; ++page) bell_->Page(page).ClearBellRows();
-    ASSERT_GT(link_->Query(kBellTower, kCodeBellRead), 0);
+    ASSERT_TRUE(link_->Query(kBellTower, kCodeBellRead));
     bell_->ShowClockBells(kBellTower);
   }
 
@@ -104,7 +104,7 @@ class BellsE2eTest : public ::testing::Test {
 
   void ShowSubPage(int index) { bell_->findChild<QTabWidget*>("bellTabs")->setCurrentIndex(index); }
 
-  void Modify() { link_->SendModify(bell_->BuildBellWrite()); }
+  void Modify() { ModifyAsTheWindow(*link_, selection_.selected, bell_->BuildBellWrite(), notifier_); }
 
   std::filesystem::path settings_;
   ClockNames names_;

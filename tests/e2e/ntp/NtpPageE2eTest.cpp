@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "E2eSupport.h"
+#include "WindowModify.h"
 #include "pages/Ipv4Edit.h"
 #include "pages/Server.h"
 
@@ -25,7 +26,7 @@ class NtpPageE2eTest : public ::testing::Test {
  protected:
   NtpPageE2eTest()
       : names_(RunFolder() / "ntp-names.ini", CodePage::Cp1252),
-        link_(selection_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_}),
+        link_(LinkServices{adapters_, neighbours_, probe_, names_}),
         page_(selection_, notifier_, nullptr, CodePage::Cp1252) {
     selection_.link = &link_;
     page_.show();
@@ -39,13 +40,13 @@ class NtpPageE2eTest : public ::testing::Test {
   // What a click on the clock does with the "NTPs Info" tab showing.
   void ClickClock(std::uint32_t ip) {
     page_.ClearServers();
-    ASSERT_GT(link_.SearchUnicast(ip), 0);
+    ASSERT_TRUE(link_.SearchUnicast(ip));
     selection_.selected = ip;
-    ASSERT_GT(link_.Query(ip, kQueryServers), 0);
+    ASSERT_TRUE(link_.Query(ip, kQueryServers));
     page_.ShowServers(selection_.SelectedRecord());
   }
 
-  void Modify() { link_.SendModify(page_.BuildServerFrame()); }
+  void Modify() { ModifyAsTheWindow(link_, selection_.selected, page_.BuildServerFrame(), notifier_); }
 
   template <class T>
   T* Widget(const char* name) {

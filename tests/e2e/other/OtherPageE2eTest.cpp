@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "E2eSupport.h"
+#include "WindowModify.h"
 #include "pages/Other.h"
 
 namespace marindo::e2e {
@@ -43,7 +44,7 @@ class OtherPageE2eTest : public ::testing::Test {
  protected:
   OtherPageE2eTest()
       : names_(RunFolder() / "other-names.ini", CodePage::Cp1252),
-        link_(selection_, LinkServices{notifier_, adapters_, neighbours_, probe_, names_}),
+        link_(LinkServices{adapters_, neighbours_, probe_, names_}),
         page_(link_.Clocks(), selection_, notifier_, nullptr, CodePage::Cp1252) {
     selection_.link = &link_;
     page_.show();
@@ -57,10 +58,10 @@ class OtherPageE2eTest : public ::testing::Test {
   // What a click on the clock does with the "Other Info" tab showing.
   void ClickClock(std::uint32_t ip) {
     page_.ClearOther();
-    ASSERT_GT(link_.SearchUnicast(ip), 0);
+    ASSERT_TRUE(link_.SearchUnicast(ip));
     selection_.selected = ip;
-    ASSERT_GT(link_.Query(ip, kQueryDisplay), 0);
-    ASSERT_GT(link_.Query(ip, kQueryText), 0);
+    ASSERT_TRUE(link_.Query(ip, kQueryDisplay));
+    ASSERT_TRUE(link_.Query(ip, kQueryText));
     page_.ShowDisplaySettings(ip);
     page_.ShowTextSettings(ip);
   }
@@ -72,8 +73,8 @@ class OtherPageE2eTest : public ::testing::Test {
     if (const ClockRecord* record = selection_.SelectedRecord()) {
       text = page_.BuildTextFrame(record->longText ? Other::TextForm::Long : Other::TextForm::Short);
     }
-    link_.SendModify(display);
-    link_.SendModify(text);
+    ModifyAsTheWindow(link_, selection_.selected, display, notifier_);
+    ModifyAsTheWindow(link_, selection_.selected, text, notifier_);
   }
 
   template <class T>

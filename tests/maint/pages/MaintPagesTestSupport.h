@@ -196,10 +196,10 @@ class MemoryTftp : public TftpIo {
 // A clock link on loopback whose clock port is `clockPort`, with short waits.
 class LoopbackLink {
  public:
-  explicit LoopbackLink(std::uint16_t clockPort, const ClockSelection& owner)
+  explicit LoopbackLink(std::uint16_t clockPort)
       : names_(std::filesystem::temp_directory_path() / ("marindo-maint-" + std::to_string(::getpid()) + ".ini"),
                CodePage::Cp1252),
-        link_(owner, LinkServices{notifier_, adapters_, neighbours_, probe_, names_}, Timings(clockPort)) {}
+        link_(LinkServices{adapters_, neighbours_, probe_, names_}, Timings(clockPort)) {}
 
   ClockLink& Link() { return link_; }
 
@@ -213,7 +213,6 @@ class LoopbackLink {
     return timings;
   }
 
-  RecordingNotifier notifier_;
   NoAdapters adapters_;
   NoNeighbours neighbours_;
   ClosedPorts probe_;

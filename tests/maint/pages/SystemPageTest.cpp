@@ -43,7 +43,7 @@ struct Shown {
 class SystemPageTest : public ::testing::Test {
  protected:
   SystemPageTest()
-      : link_(listener_.Port(), selection_),
+      : link_(listener_.Port()),
         page_(link_.Link(), selection_, notifier_, nullptr, choosers_, Timings(), CodePage::Cp936, tftp_) {
     selection_.clocks = &link_.Link().Clocks();
   }
