@@ -579,7 +579,7 @@ TEST_F(ClockLinkTest, SearchUnicastAddsTheClock) {
   EXPECT_EQ(received[0].bytes, Wire(ClockFrame::SearchRequest()));
 }
 
-TEST_F(ClockLinkTest, SearchUnicastToSilentAddressGivesMinusOne) {
+TEST_F(ClockLinkTest, SearchUnicastToSilentAddressFindsNothing) {
   LoopbackPeer peer;
   peer.Start(nullptr);
   ClockLink& link = Link(peer.Port());

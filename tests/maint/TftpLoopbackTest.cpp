@@ -302,5 +302,87 @@ TEST_F(TftpLoopbackTest, SilentClockLeavesAnEmptyLogAfterOneWait) {
   EXPECT_EQ(received.front(), *tftp::BuildReadRequest("/usr/tftpfile/sub/a.txt"));
 }
 
+// A host that sends every third of a wait, up to a limit, so that a wait it
+// could stretch shows as a long one instead of hanging the test.
+class Chatter {
+ public:
+  explicit Chatter(std::chrono::milliseconds every) : every_(every) { socket_.Bind(0x7F000002, 0); }
+  ~Chatter() { Stop(); }
+  void Start(std::uint16_t port) {
+    thread_ = std::thread([this, port] {
+      const auto end = std::chrono::steady_clock::now() + 3s;
+      while (running_ && std::chrono::steady_clock::now() < end) {
+        socket_.SendTo(tftp::BuildAck(1), kLoopback, port);
+        std::this_thread::sleep_for(every_);
+      }
+    });
+  }
+  void Stop() {
+    running_ = false;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::chrono::milliseconds every_;
+  UdpSocket socket_;
+  std::thread thread_;
+  std::atomic<bool> running_{true};
+};
+
+TEST_F(TftpLoopbackTest, DatagramsFromElsewhereStretchNoUploadWait) {
+  const std::string path = WriteFile("fw.bin", Pattern(100));
+  SilentClock clock;
+  std::uint16_t localPort = 0;
+  {
+    UdpSocket probe;
+    ASSERT_TRUE(probe.Bind(kLoopback, 0));
+    localPort = probe.LocalPort();
+  }
+  TftpTimings timings = Timings(clock.Port(), 90ms);
+  timings.uploadLocalPort = localPort;
+  TftpClient client(CodePage::Cp1252, timings);
+  NoProgress progress;
+  Chatter chatter(30ms);
+  chatter.Start(localPort);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.UploadFile(kLoopback, path, progress), -1);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  chatter.Stop();
+  EXPECT_LT(elapsed, 10 * 90ms + 300ms);
+  EXPECT_EQ(clock.Drain().size(), 10U);
+}
+
+TEST_F(TftpLoopbackTest, DatagramsFromElsewhereStretchNoDownloadWait) {
+  UdpSocket clock;
+  ASSERT_TRUE(clock.Bind(kLoopback, 0));
+  TftpClient client(CodePage::Cp1252, Timings(clock.LocalPort(), 150ms));
+  Chatter chatter(45ms);
+  // The chatter learns the download's port from the read request.
+  std::thread learn([&] {
+    if (const auto request = ReceiveOne(clock, 1000ms)) chatter.Start(request->port);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.DownloadFile(kLoopback, "log.txt", folder_.string()), DownloadOutcome::NoResponse);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  learn.join();
+  chatter.Stop();
+  EXPECT_LT(elapsed, 150ms + 250ms);
+}
+
+TEST_F(TftpLoopbackTest, AWindowPaintsWhileATransferWaits) {
+  SilentClock clock;
+  TftpTimings timings = Timings(clock.Port(), 100ms);
+  timings.paintInterval = 10ms;
+  TftpClient client(CodePage::Cp1252, timings);
+  int paints = 0;
+  client.SetWhileWaiting([&paints] { ++paints; });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.DownloadFile(kLoopback, "log.txt", folder_.string()), DownloadOutcome::NoResponse);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(paints, 5);
+  EXPECT_GE(elapsed, 100ms);
+  EXPECT_LT(elapsed, 100ms + 200ms);
+}
+
 }  // namespace
 }  // namespace marindo

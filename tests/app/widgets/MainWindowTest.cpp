@@ -21,6 +21,7 @@
 #include "app/CMarindoDlg.h"
 #include "clocks/ClockNames.h"
 #include "pages/Ipv4Edit.h"
+#include "pages/ModifyMessages.h"
 #include "widgets/WidgetTestSupport.h"
 
 namespace marindo {
@@ -116,6 +117,25 @@ class MainWindowTest : public ::testing::Test {
       codes.insert(codes.end(), more.begin(), more.end());
     }
     return codes;
+  }
+
+  // What clock `index` (in the order added) received since the marks.
+  Codes SentTo(std::size_t index, const std::vector<std::size_t>& marks) const {
+    QTest::qWait(50);
+    return clocks_[index]->CodesSince(marks[index]);
+  }
+
+  void ClickModify() { Child<QPushButton>("modifyButton")->click(); }
+
+  static ClockRecord ClockOf(const std::string& serial, std::uint32_t ip) {
+    ClockRecord record;
+    std::memcpy(record.serial.data(), serial.data(), serial.size());
+    record.mac = MacOf(ip);
+    return record;
+  }
+
+  void StoreName(std::uint32_t ip, const std::string& serial, const std::string& name) {
+    ASSERT_TRUE(ClockNames(settings_.Path(), CodePage::Cp1252).Store(ClockOf(serial, ip), name));
   }
 
   std::vector<std::size_t> Marks() const {
@@ -259,6 +279,144 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TabCase>& p) {
       return "Tab" + std::to_string(p.param.tab) + (p.param.firmwareMajor >= 4 ? "New" : "Old");
     });
+
+// Two items with one text stay two clocks: each click queries the clock
+// clicked, and Modify writes that clock.
+TEST_F(MainWindowTest, ItemsWithOneTextAreToldApartByAddress) {
+  struct Case {
+    const char* what;
+    const char* nameOfA;
+    const char* nameOfB;
+  };
+  const Case cases[] = {
+      {"one name for both", "Hall clock", "Hall clock"},
+      {"a name that is the other's default label", "127.0.0.3 (SER-B)", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clocks_.clear();
+    AddClock(kClockA, "SER-A");
+    AddClock(kClockB, "SER-B");
+    StoreName(kClockA, "SER-A", c.nameOfA);
+    ClockNames(settings_.Path(), CodePage::Cp1252).Store(ClockOf("SER-B", kClockB), c.nameOfB);
+    CMarindoDlg& window = Open();
+    SearchBroadcast();
+    ASSERT_EQ(Root()->childCount(), 2);
+    ASSERT_EQ(Root()->child(0)->text(0), Root()->child(1)->text(0));
+    Tabs()->setCurrentIndex(CMarindoDlg::kTabServers);
+    std::vector<std::uint32_t> chosen;
+    for (int item = 0; item < 2; ++item) {
+      auto marks = Marks();
+      ClickItem(Root()->child(item));
+      ASSERT_TRUE(window.SelectedClockIp());
+      const std::uint32_t ip = *window.SelectedClockIp();
+      chosen.push_back(ip);
+      const std::size_t asked = ip == kClockA ? 0 : 1;
+      EXPECT_EQ(SentTo(asked, marks), Codes{0x03});
+      EXPECT_EQ(SentTo(1 - asked, marks), Codes{});
+
+      marks = Marks();
+      notifier_.messages.clear();
+      ClickModify();
+      EXPECT_EQ(SentTo(asked, marks), Codes{0x07});
+      EXPECT_EQ(SentTo(1 - asked, marks), Codes{});
+      EXPECT_EQ(notifier_.messages, std::vector<std::string>{kModifySuccess});
+    }
+    std::sort(chosen.begin(), chosen.end());
+    EXPECT_EQ(chosen, (std::vector<std::uint32_t>{kClockA, kClockB}));
+    window_.reset();
+  }
+}
+
+struct UnreadCase {
+  int tab;
+  std::uint8_t silentOn;  // the query the clock leaves unanswered
+};
+
+class UnreadPageTest : public MainWindowTest, public ::testing::WithParamInterface<UnreadCase> {};
+
+// A page whose query went unanswered shows no clock's values, and Modify
+// would write its blanks over the clock's settings: it sends nothing.
+TEST_P(UnreadPageTest, ModifySendsNothingAndSaysWhy) {
+  ScriptedClock& clock = AddClock(kClockA, "SER-A");
+  Open();
+  SearchUnicast(kClockA);
+  Tabs()->setCurrentIndex(GetParam().tab);
+  clock.SetSilentOn(GetParam().silentOn);
+  ClickItem(Root()->child(0));
+  auto marks = Marks();
+  ClickModify();
+  EXPECT_EQ(SentSince(marks), Codes{});
+  EXPECT_EQ(notifier_.messages, std::vector<std::string>{kSettingsNotRead});
+}
+
+INSTANTIATE_TEST_SUITE_P(Tabs, UnreadPageTest,
+                         ::testing::Values(UnreadCase{CMarindoDlg::kTabBasic, 0x02},
+                                           UnreadCase{CMarindoDlg::kTabServers, 0x03},
+                                           UnreadCase{CMarindoDlg::kTabOther, 0x05},
+                                           UnreadCase{CMarindoDlg::kTabOther, 0x0A},
+                                           UnreadCase{CMarindoDlg::kTabBell, 0x04}),
+                         [](const ::testing::TestParamInfo<UnreadCase>& p) {
+                           return "Tab" + std::to_string(p.param.tab) + "Code" + std::to_string(p.param.silentOn);
+                         });
+
+// A search clears the pages but keeps the selected clock: what the page
+// showed before is gone, and nothing is written until the clock is read again.
+TEST_F(MainWindowTest, AfterASearchNothingIsWrittenUntilTheClockIsReadAgain) {
+  AddClock(kClockA, "SER-A");
+  CMarindoDlg& window = Open();
+  SearchUnicast(kClockA);
+  Tabs()->setCurrentIndex(CMarindoDlg::kTabBell);
+  ClickItem(Root()->child(0));
+  EXPECT_EQ(window.ReadTab(), CMarindoDlg::kTabBell);
+  SearchUnicast(kClockA);
+  ASSERT_EQ(window.SelectedClockIp(), kClockA);
+  auto marks = Marks();
+  ClickModify();
+  EXPECT_EQ(SentSince(marks), Codes{});
+  EXPECT_EQ(notifier_.messages, std::vector<std::string>{kSettingsNotRead});
+
+  ClickItem(Root()->child(0));
+  marks = Marks();
+  notifier_.messages.clear();
+  ClickModify();
+  EXPECT_EQ(SentSince(marks), Codes{0x08});
+  EXPECT_EQ(notifier_.messages, std::vector<std::string>{kModifySuccess});
+}
+
+// While a silent clock keeps the window waiting, the window goes on painting
+// and running its timers, and a click meanwhile does nothing.
+TEST_F(MainWindowTest, TheWindowKeepsPaintingAndHoldsInputOffWhileItWaits) {
+  ScriptedClock& clock = AddClock(kClockA, "SER-A");
+  Open();
+  SearchUnicast(kClockA);
+  Tabs()->setCurrentIndex(CMarindoDlg::kTabServers);
+  clock.SetSilentOn(0x03);
+  bool waiting = false;
+  bool ranWhileWaiting = false;
+  QTimer::singleShot(50, window_.get(), [&] {
+    ranWhileWaiting = waiting;
+    QTabBar* bar = Tabs()->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(CMarindoDlg::kTabBell).center());
+  });
+  waiting = true;
+  ClickItem(Root()->child(0));
+  waiting = false;
+  EXPECT_TRUE(ranWhileWaiting);
+  EXPECT_EQ(Tabs()->currentIndex(), CMarindoDlg::kTabServers) << "the tab click came while the window waited";
+  QTest::qWait(50);
+  EXPECT_EQ(Tabs()->currentIndex(), CMarindoDlg::kTabServers) << "the tab click was kept for later";
+}
+
+TEST_F(MainWindowTest, APortInUseIsReportedAndTheWindowStillOpens) {
+  UdpSocket occupier;
+  ASSERT_TRUE(occupier.Bind(0x7F000001, 0));
+  LinkTimings timings = testing::LoopbackTimings(9);
+  timings.localPort = occupier.LocalPort();
+  CMarindoDlg window(PlatformServices{notifier_, adapters_, neighbours_, probe_}, settings_.Path(), timings);
+  EXPECT_FALSE(window.Link().Bound());
+  EXPECT_EQ(notifier_.messages, std::vector<std::string>{kPortUnusable});
+}
 
 TEST_F(MainWindowTest, KeyboardMovesOfTheSelectionChooseNoClock) {
   AddClock(kClockA, "SER-A");

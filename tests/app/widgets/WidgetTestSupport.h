@@ -103,16 +103,18 @@ inline std::uint8_t CodeOf(const Bytes& datagram) {
   return datagram.size() > ClockFrame::kHeaderSize ? datagram[ClockFrame::kHeaderSize] : 0;
 }
 
-// A clock on a loopback address: answers every search with its serial and
-// every query with a short reply of the same code, and counts what it got.
+// A clock on a loopback address: answers every search with its serial, every
+// query with a reply of its full size (settings all zero), every modify with
+// success, and stays silent on the codes it is told to; it counts what it got.
 class ScriptedClock {
  public:
   ScriptedClock(std::uint32_t ip, std::uint16_t port, std::string serial, std::uint8_t firmwareMajor)
-      : peer_(ip, port), serial_(std::move(serial)) {
+      : serial_(std::move(serial)), peer_(ip, port) {
     peer_.Start([this, firmwareMajor](std::size_t, const PeerDatagram& datagram) {
       const std::uint8_t code = CodeOf(datagram.bytes);
+      if (code < 32 && (silent_ & (1U << code)) != 0) return std::vector<Bytes>{};
       if (code == 0x01) return std::vector<Bytes>{SearchReplyFrame(serial_, firmwareMajor)};
-      return std::vector<Bytes>{FrameOf({code, 0})};
+      return std::vector<Bytes>{FrameOf(AnswerTo(code))};
     });
   }
 
@@ -125,10 +127,29 @@ class ScriptedClock {
     for (std::size_t i = mark; i < received.size(); ++i) codes.push_back(CodeOf(received[i].bytes));
     return codes;
   }
+  void SetSilentOn(std::uint8_t code, bool silent = true) {
+    if (silent) {
+      silent_ |= 1U << code;
+    } else {
+      silent_ &= ~(1U << code);
+    }
+  }
 
  private:
-  LoopbackPeer peer_;
+  static Bytes AnswerTo(std::uint8_t code) {
+    const std::map<std::uint8_t, std::size_t> replySizes{{0x02, 27}, {0x03, 22}, {0x04, 181},
+                                                         {0x05, 14}, {0x0A, 35}, {0x10, 5}};
+    const auto size = replySizes.find(code);
+    if (size == replySizes.end()) return {code, 1};
+    Bytes payload(size->second, 0);
+    payload[0] = code;
+    return payload;
+  }
+
+  // Read by the peer's thread, so set up before it starts.
   std::string serial_;
+  std::atomic<std::uint32_t> silent_{0};
+  LoopbackPeer peer_;
 };
 
 inline LinkTimings LoopbackTimings(std::uint16_t clockPort) {
