@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "E2eSupport.h"
+#include "JsonChanges.h"
 
 namespace marindo::e2e {
 namespace {
@@ -90,33 +91,6 @@ Json Settings(Json clock) {
   clock.erase("lastWrite");
   clock.at("text").erase("lastForm");
   return clock;
-}
-
-void Flatten(const Json& value, const std::string& path, std::map<std::string, Json>& leaves) {
-  if (value.is_object()) {
-    for (const auto& [key, item] : value.items()) Flatten(item, path.empty() ? key : path + "." + key, leaves);
-  } else if (value.is_array()) {
-    for (std::size_t i = 0; i < value.size(); ++i) Flatten(value[i], path + "[" + std::to_string(i) + "]", leaves);
-  } else {
-    leaves[path] = value;
-  }
-}
-
-// Every leaf whose value differs, with its value afterwards (null when gone).
-std::map<std::string, Json> Changes(const Json& before, const Json& after) {
-  std::map<std::string, Json> old;
-  std::map<std::string, Json> now;
-  Flatten(before, "", old);
-  Flatten(after, "", now);
-  std::map<std::string, Json> changed;
-  for (const auto& [path, value] : now) {
-    const auto was = old.find(path);
-    if (was == old.end() || was->second != value) changed[path] = value;
-  }
-  for (const auto& [path, value] : old) {
-    if (!now.contains(path)) changed[path] = nullptr;
-  }
-  return changed;
 }
 
 std::string Listed(const std::map<std::string, Json>& changes) {
@@ -550,6 +524,17 @@ TEST_F(CliE2eTest, RefusingClockFailsAloneAndSetsTheStatus) {
                            {"10.213.0.10", {true, "Modify success!"}},
                            {"10.213.0.11", {false, "Modify failed!"}},
                            {"10.213.0.12", {true, "Modify success!"}}}));
+}
+
+// A stray datagram before every answer and one lost request: the lost one is
+// tried again, the strays answer nothing, and the command succeeds.
+TEST_F(CliE2eTest, StraysAndALostRequestStillEndInSuccess) {
+  ASSERT_EQ(Control("hall", "faults strayBefore=true dropFirst=1"), 0);
+  const fs::path file = WriteWork("bright.json", R"({"basic": {"brightness": "Bright"}})");
+  const CliOutcome outcome = Cli("apply 10.213.0.10 " + Quoted(file.string()));
+  EXPECT_EQ(outcome.status, 0) << outcome;
+  EXPECT_EQ(Occurrences(outcome.out, "Modify success!"), 1) << outcome;
+  EXPECT_EQ(ClockState("hall")["basic"]["brightness"], 3);
 }
 
 // --- input refused before anything is written ---------------------------------------------
