@@ -23,6 +23,7 @@ set -uo pipefail
 cli=$1 count=$2 work=$TESTLAN_RUN/cli
 mkdir -p "$work"
 printf 'Tulip@KVX\n' >"$work/password.txt"
+chmod 600 "$work/password.txt"
 export MARINDO_SETTINGS=$work/settings.ini
 rm -f "$MARINDO_SETTINGS"
 

@@ -158,6 +158,7 @@ class CliRun {
   // Checks made before anything is sent.
   std::optional<BadInput> CheckInput();
   std::optional<BadInput> LoadSettingsFile(const std::string& path, bool oneClock);
+  std::optional<BadInput> CheckOwnAddress() const;
   int Login();
   bool OpenLink();
   std::variant<std::vector<std::uint32_t>, BadInput> ResolveTargets(const Targets& targets);
@@ -242,7 +243,10 @@ std::optional<BadInput> CliRun::CheckInput() {
     showSection_ = SectionNamed(args_.operands[1]);
     if (!showSection_) return BadInput{"unknown section \"" + args_.operands[1] + "\""};
   }
-  if (command == "apply") return LoadSettingsFile(args_.operands[1], true);
+  if (command == "apply") {
+    if (auto bad = LoadSettingsFile(args_.operands[1], true)) return bad;
+    return CheckOwnAddress();
+  }
   if (command == "upgrade") {
     std::ifstream firmware(args_.operands[1], std::ios::binary);
     if (!firmware) return BadInput{args_.operands[1] + ": cannot be read"};
@@ -300,12 +304,27 @@ std::optional<BadInput> CliRun::LoadSettingsFile(const std::string& path, bool o
   return std::nullopt;
 }
 
+// A clock's own address belongs to that clock alone: `show A --json > f;
+// apply all f` would give every clock A's address and cut them all off.
+std::optional<BadInput> CliRun::CheckOwnAddress() const {
+  const bool severalClocks = targets_.all || targets_.addresses.size() > 1;
+  if (!severalClocks || !settings_.contains("basic")) return std::nullopt;
+  const Json& basic = settings_["basic"];
+  const bool dynamic = basic.contains("addressing") && basic["addressing"] == "dynamic";
+  if (!basic.contains("ipAddress") || dynamic) return std::nullopt;
+  return BadInput{args_.operands[1] +
+                  ": basic.ipAddress is one clock's own address and cannot go to several clocks; apply the file to "
+                  "one clock, or leave ipAddress out"};
+}
+
 int CliRun::Login() {
   const PasswordStore store(env_.settingsFile);
   if (args_.passwordFile) {
-    const std::optional<std::string> password = ReadPasswordFile(*args_.passwordFile);
-    if (!password) return Fail(BadInput{*args_.passwordFile + ": cannot be read"});
-    if (store.MatchesLoginPassword(*password)) return kCliDone;
+    const auto password = ReadPasswordFile(*args_.passwordFile);
+    if (const auto* problem = std::get_if<PasswordFileProblem>(&password)) {
+      return Fail(BadInput{PasswordFileProblemText(*problem, *args_.passwordFile)});
+    }
+    if (store.MatchesLoginPassword(std::get<std::string>(password))) return kCliDone;
     PrintError("Wrong password!");
     return kCliWrongPassword;
   }
@@ -375,12 +394,20 @@ int CliRun::Report(const std::vector<ClockResult>& results, const std::string& r
       line["address"] = FormatIpv4(result.ip);
       line["serial"] = result.serial;
       line["ok"] = result.ok;
-      Json parts;
-      for (const auto& [part, text] : result.parts) parts[part] = text;
-      line[resultHeading] = parts;
+      // A step of its own goes under the heading by name; the one result
+      // of a command without steps (an upgrade, a download) is "result".
+      Json parts = Json::object();
+      for (const auto& [part, text] : result.parts) {
+        if (part.empty()) {
+          line["result"] = text;
+        } else {
+          parts[part] = text;
+        }
+      }
+      if (!parts.empty()) line[resultHeading] = parts;
       report.push_back(line);
     }
-    env_.out << Json{{"results", report}}.dump(2) << "\n";
+    env_.out << JsonDocument(Json{{"results", report}}) << "\n";
   } else {
     TextTable table({"ADDRESS", "SERIAL", "RESULT"});
     for (const ClockResult& result : results) {
@@ -410,7 +437,7 @@ int CliRun::Search() {
           record.lastSyncTime == 0 ? Json(nullptr) : Json(now - static_cast<std::int64_t>(record.lastSyncTime));
       clocks.push_back(identity);
     }
-    env_.out << Json{{"clocks", clocks}}.dump(2) << "\n";
+    env_.out << JsonDocument(Json{{"clocks", clocks}}) << "\n";
   } else {
     TextTable table({"ADDRESS", "SERIAL", "FIRMWARE", "MAC", "NAME", "MODEL", "LAST SYNC", "AGE"});
     for (std::uint32_t ip : found) {
@@ -487,7 +514,7 @@ int CliRun::Show() {
     }
     env_.out << "\n";
   }
-  if (args_.json) env_.out << Json{{"clocks", clocks}}.dump(2) << "\n";
+  if (args_.json) env_.out << JsonDocument(Json{{"clocks", clocks}}) << "\n";
   return allOk ? kCliDone : kCliClockFailed;
 }
 
@@ -556,7 +583,7 @@ int CliRun::Backup() {
   site["format"] = kSiteFormat;
   site["version"] = kSiteVersion;
   site["clocks"] = clocks;
-  env_.out << site.dump(2) << "\n";
+  env_.out << JsonDocument(site) << "\n";
   env_.err << table.Render();
   return allOk ? kCliDone : kCliClockFailed;
 }
@@ -685,6 +712,15 @@ int CliRun::Log() {
   return Report(results, "log");
 }
 
+// Output that did not reach its file is a failure whatever the clocks did:
+// a backup printed into a full disk must not look like a saved site.
+int FinishOutput(CliEnvironment& env, int status) {
+  env.out.flush();
+  if (env.out) return status;
+  env.err << kProgram << ": the output could not be written in full (a full disk, or a closed pipe)\n";
+  return status == kCliDone ? kCliClockFailed : status;
+}
+
 }  // namespace
 
 int RunCli(std::span<const std::string> args, CliEnvironment& env) {
@@ -696,10 +732,11 @@ int RunCli(std::span<const std::string> args, CliEnvironment& env) {
   const CliArgs& cliArgs = std::get<CliArgs>(parsed);
   if (cliArgs.help || cliArgs.command.empty()) {
     env.out << UsageText(cliArgs.command);
-    return kCliDone;
+    return FinishOutput(env, kCliDone);
   }
   CliRun run(cliArgs, env);
-  return run.Run();
+  const int status = run.Run();
+  return FinishOutput(env, status);
 }
 
 }  // namespace marindo

@@ -20,7 +20,7 @@ std::string ScalarText(const Json& value) {
     }
     return joined;
   }
-  return value.dump();
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void FlattenInto(const std::string& prefix, const Json& value, TextTable& table) {
@@ -120,6 +120,10 @@ std::string SectionText(Section section, const Json& fields) {
   TextTable table({"FIELD", "VALUE"});
   FlattenInto("", fields, table);
   return table.Render();
+}
+
+std::string JsonDocument(const Json& document) {
+  return document.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace marindo

@@ -40,4 +40,9 @@ Json IdentityJson(const ClockRecord& record, const ClockNames& names, CodePage c
 // a table of the bells that are set.
 std::string SectionText(Section section, const Json& fields);
 
+// A JSON document as the command line prints it, indented. Text that is not
+// valid UTF-8 (a name a Windows-era editor stored) has its bad bytes
+// replaced instead of ending the program.
+std::string JsonDocument(const Json& document);
+
 }  // namespace marindo

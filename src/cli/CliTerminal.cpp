@@ -1,11 +1,13 @@
 #include "cli/CliTerminal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cmath>
 #include <fstream>
@@ -85,13 +87,47 @@ std::optional<std::string> TerminalPasswordSource::AskPassword(const std::string
   return typed;
 }
 
-std::optional<std::string> ReadPasswordFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string line;
-  std::getline(file, line);
-  if (file.bad()) return std::nullopt;
-  return StripLineEnd(std::move(line));
+std::variant<std::string, PasswordFileProblem> ReadPasswordFile(const std::string& path) {
+  // Opened without blocking, so that a pipe in its place cannot hang us, and
+  // checked on the open file, so that nothing can be swapped in between.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return PasswordFileProblem::Unreadable;
+  struct stat status {};
+  const bool examined = ::fstat(fd, &status) == 0;
+  if (!examined || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return examined ? PasswordFileProblem::NotAFile : PasswordFileProblem::Unreadable;
+  }
+  if ((status.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
+    ::close(fd);
+    return PasswordFileProblem::OpenToOthers;
+  }
+  std::string text;
+  std::array<char, 512> buffer{};
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return PasswordFileProblem::Unreadable;
+    }
+    text.append(buffer.data(), static_cast<std::size_t>(got));
+    if (got == 0 || text.find('\n') != std::string::npos) break;
+  }
+  ::close(fd);
+  return StripLineEnd(text.substr(0, text.find('\n')));
+}
+
+std::string PasswordFileProblemText(PasswordFileProblem problem, const std::string& path) {
+  switch (problem) {
+    case PasswordFileProblem::Unreadable:
+      break;
+    case PasswordFileProblem::NotAFile:
+      return path + ": is not a file";
+    case PasswordFileProblem::OpenToOthers:
+      return path + ": others can read or change this password file; make it yours alone (chmod 600 " + path + ")";
+  }
+  return path + ": cannot be read";
 }
 
 std::string ProgressBarText(double fraction) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "maint/TftpClient.h"
 
@@ -26,9 +27,18 @@ class TerminalPasswordSource final : public PasswordSource {
   std::optional<std::string> AskPassword(const std::string& prompt) override;
 };
 
-// The first line of a file, without its line end; nothing when the file
-// cannot be read.
-std::optional<std::string> ReadPasswordFile(const std::string& path);
+// Why a password file is not taken.
+enum class PasswordFileProblem {
+  Unreadable,
+  NotAFile,      // a folder, a device, a pipe
+  OpenToOthers,  // people other than its owner may read or change it
+};
+
+// The first line of a file, without its line end. A file that anyone but its
+// owner may read or write is refused, as ssh refuses an open key: the login
+// password is as good as published there.
+std::variant<std::string, PasswordFileProblem> ReadPasswordFile(const std::string& path);
+std::string PasswordFileProblemText(PasswordFileProblem problem, const std::string& path);
 
 // An upload's progress as one line on a terminal, redrawn in place:
 // "[#######             ]  35%  Block# 7 , Size#3584 bytes". Draws nothing

@@ -55,13 +55,16 @@ std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
   }
   for (;;) {
     KeepPainting();
-    const auto now = SteadyClock::now();
-    if (now >= deadline) return std::nullopt;
-    auto wait = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
-    if (services_.whileWaiting) wait = std::min(wait, timings_.paintInterval);
+    // Even past the deadline the socket gets one look: an answer that came
+    // in time is not lost because slow work kept us from reading it.
+    const auto left = std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - SteadyClock::now()),
+                               std::chrono::microseconds{0});
+    const auto wait = services_.whileWaiting ? std::min(left, timings_.paintInterval) : left;
     if (socket_.WaitReadable(wait)) {
       if (auto datagram = ReadQueued()) return datagram;
+      continue;  // an empty or oversized datagram: the same deadline holds
     }
+    if (wait == left) return std::nullopt;
   }
 }
 

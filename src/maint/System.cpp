@@ -86,6 +86,9 @@ void System::StartUpgrade() {
   // may move records: keep what the upgrade needs, not the record.
   const std::uint32_t ip = record->ip;
   if (!AcceptsFirmware(path, record->newPlatform)) return;
+  // The last upgrade's progress must not read as this one's.
+  SetBlockText({});
+  ui_->progress_1484->setValue(ui_->progress_1484->minimum());
 
   // The clock prepares for the upload if it hears this; the upload is tried
   // whether or not it answered.

@@ -57,6 +57,16 @@ std::optional<std::uint16_t> AcknowledgedNumber(std::span<const std::uint8_t> pa
   return std::nullopt;
 }
 
+// Whether acknowledgement number `acked` can answer what was just sent: the
+// write request only as block 0, data block `block` as itself or as a block
+// sent before it. Taking a number not sent yet would count a firmware as
+// delivered that the clock never got. Past the first 65536 blocks every
+// number names some block already sent.
+bool AcknowledgesSent(TftpClient::PacketKind kind, std::uint64_t block, std::uint16_t acked) {
+  if (kind == TftpClient::PacketKind::Request) return acked == 0;
+  return block > 0xFFFFU || acked <= block;
+}
+
 std::string LocalLogPath(std::string_view folder, std::uint32_t clockIp, std::string_view name) {
   const std::filesystem::path path =
       std::filesystem::path(folder) / (FormatIpv4(clockIp) + std::string(tftp::LastPathPart(name)));
@@ -86,8 +96,10 @@ std::optional<TftpDatagram> TftpClient::ReceiveBefore(TftpSocket& socket, std::s
       whileWaiting_();
       now = SteadyClock::now();
     }
-    if (now >= deadline) return std::nullopt;
-    const auto remaining = std::chrono::ceil<std::chrono::microseconds>(deadline - now);
+    // Even past the deadline the socket gets one look: a datagram that came
+    // in time is not lost because we were slow to read it.
+    const auto remaining =
+        std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - now), std::chrono::microseconds{0});
     const auto wait = whileWaiting_ ? std::min(remaining, timings_.paintInterval) : remaining;
     if (auto datagram = socket.Receive(buffer, wait)) return datagram;
     // A socket that reports its whole wait passed is taken at its word.
@@ -102,13 +114,13 @@ bool TftpClient::CountsAsAnswer(const TftpDatagram& datagram, PacketKind kind, s
 }
 
 int TftpClient::SendWithAck(TftpSocket& socket, PacketKind kind, std::span<const std::uint8_t> bytes,
-                            std::uint16_t block, std::uint32_t clockIp) {
+                            std::uint64_t block, std::uint32_t clockIp) {
   tftp::Bytes packet;
   if (kind == PacketKind::Request) {
     serverPort_ = timings_.serverPort;
     packet.assign(bytes.begin(), bytes.end());
   } else {
-    packet = tftp::BuildData(block, bytes);
+    packet = tftp::BuildData(WireBlock(block), bytes);
   }
   std::array<std::uint8_t, tftp::kUploadReceiveSize> buffer{};
   for (int send = 0; send < timings_.sends; ++send) {
@@ -117,7 +129,8 @@ int TftpClient::SendWithAck(TftpSocket& socket, PacketKind kind, std::span<const
     while (const auto datagram = ReceiveBefore(socket, buffer, deadline)) {
       if (!CountsAsAnswer(*datagram, kind, clockIp)) continue;
       const auto received = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
-      if (const auto acked = AcknowledgedNumber(received, kind)) {
+      const auto acked = AcknowledgedNumber(received, kind);
+      if (acked && AcknowledgesSent(kind, block, *acked)) {
         serverPort_ = datagram->sourcePort;
         return *acked + 1;
       }
@@ -152,7 +165,7 @@ int TftpClient::SendFileBlocks(TftpSocket& socket, TftpFileSource& file, std::ui
   for (;;) {
     const auto count = ReadFileBlock(file, next, buffer);
     if (!count) return -1;
-    const int answer = SendWithAck(socket, PacketKind::Data, std::span(buffer).first(*count), WireBlock(next), clockIp);
+    const int answer = SendWithAck(socket, PacketKind::Data, std::span(buffer).first(*count), next, clockIp);
     if (answer < 0) return -1;
     const std::uint64_t acked = AcknowledgedBlock(next, static_cast<std::uint16_t>(answer - 1));
     if (*count == tftp::kBlockSize) {
@@ -191,7 +204,10 @@ DownloadOutcome TftpClient::ReceiveFile(TftpSocket& socket, TftpFileSink& file, 
     if (!datagram) return DownloadOutcome::NoResponse;
     if (datagram->truncated) continue;  // longer than any data packet of 512 bytes
     const auto packet = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
-    if (const auto outcome = TakeDatagram(socket, file, packet, *datagram, state)) return *outcome;
+    if (const auto outcome = TakeDatagram(socket, file, packet, *datagram, state)) {
+      if (*outcome == DownloadOutcome::Done && !file.Commit()) return DownloadOutcome::FileNotWritten;
+      return *outcome;
+    }
     if (state.acknowledged) {
       deadline = std::chrono::steady_clock::now() + timings_.wait;
       state.acknowledged = false;

@@ -36,11 +36,13 @@ class UploadProgress {
   virtual void Finish(std::uint64_t block, std::uint64_t bytesTransferred) = 0;
 };
 
+// Only a download that is Done leaves a file; every other outcome leaves
+// nothing under the file's name or beside it.
 enum class DownloadOutcome {
   Done,
-  NoResponse,      // the clock was silent for one wait; the file keeps what came
+  NoResponse,      // the clock was silent for one wait
   FileNotCreated,  // the local file exists already or cannot be created
-  FileNotWritten,  // storing a block failed; the file keeps the blocks before it
+  FileNotWritten,  // storing a block, or the whole file, failed
   NameTooLong,     // the read request would not fit its buffer; nothing was sent
   NoSocket,        // no UDP socket could be created; nothing was sent
 };
@@ -56,13 +58,15 @@ class TftpClient {
   // Names are sent to the clock in `codePage`.
   explicit TftpClient(CodePage codePage, TftpTimings timings = {}, TftpIo& io = SystemTftpIo());
 
-  // Sends a request as it is, or `bytes` as data block `block`, and waits for
-  // the clock's acknowledgement, sending again after each silent wait. The
-  // acknowledged block number plus 1 (1 to 65536), or -1 when every send went
-  // unanswered. A request resets the server port; the clock's first answer
-  // to it sets the port of the transfer.
+  // Sends a request as it is, or `bytes` as data block `block` (its low 16
+  // bits on the wire), and waits for the clock's acknowledgement, sending
+  // again after each silent wait. Only block 0 acknowledges the request, and
+  // only the block sent or one sent before it acknowledges data: a number
+  // not sent yet is ignored. The acknowledged block number plus 1 (1 to
+  // 65536), or -1 when every send went unanswered. A request resets the
+  // server port; the clock's first answer to it sets the port of the transfer.
   int SendWithAck(TftpSocket& socket, PacketKind kind, std::span<const std::uint8_t> bytes,
-                  std::uint16_t block, std::uint32_t clockIp);
+                  std::uint64_t block, std::uint32_t clockIp);
 
   // Writes the file at `path` to the clock under the last part of its path.
   // 0 when the last block was acknowledged, -1 on any failure.

@@ -1,8 +1,12 @@
 #include "maint/TftpIo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <utility>
 
@@ -66,20 +70,82 @@ class DiskFileSource : public TftpFileSource {
   std::uint64_t length_;
 };
 
-class DiskFileSink : public TftpFileSink {
+// A descriptor closed when it goes; Close() reports what close(2) said.
+class Descriptor {
  public:
-  explicit DiskFileSink(FileHandle file) : file_(std::move(file)) {}
-
-  // Each block is flushed at once, so that a failing disk is noticed at the
-  // block it fails on and a transfer that ends early leaves every block it
-  // acknowledged in the file.
-  bool Append(std::span<const std::uint8_t> bytes) override {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size() &&
-           std::fflush(file_.get()) == 0;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() { Close(); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+  bool Close() {
+    if (fd_ < 0) return true;
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0;
   }
 
  private:
-  FileHandle file_;
+  int fd_;
+};
+
+bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Gives `from` the name `to` unless something has that name already.
+bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without that rename still refuse a hard link over a name.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// The folder's entry of a renamed file survives a power cut only once the
+// folder itself is on disk.
+void SyncFolder(const std::filesystem::path& file) {
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+class DiskFileSink : public TftpFileSink {
+ public:
+  DiskFileSink(int fd, std::string temporary, std::string final)
+      : fd_(fd), temporary_(std::move(temporary)), final_(std::move(final)) {}
+  ~DiskFileSink() override {
+    if (!committed_) {
+      fd_.Close();
+      ::unlink(temporary_.c_str());
+    }
+  }
+
+  bool Append(std::span<const std::uint8_t> bytes) override { return WriteAll(fd_.Get(), bytes); }
+
+  bool Commit() override {
+    if (committed_) return true;
+    if (::fsync(fd_.Get()) != 0 || !fd_.Close()) return false;
+    if (!RenameWithoutReplacing(temporary_, final_)) return false;
+    committed_ = true;
+    SyncFolder(final_);
+    return true;
+  }
+
+ private:
+  Descriptor fd_;
+  std::string temporary_;
+  std::string final_;
+  bool committed_ = false;
 };
 
 class OperatingSystemIo : public TftpIo {
@@ -100,12 +166,22 @@ class OperatingSystemIo : public TftpIo {
     return std::make_unique<DiskFileSource>(std::move(file), static_cast<std::uint64_t>(status.st_size));
   }
 
+  // The file grows under a hidden name beside `path`, made exclusively
+  // (mkstemp), so nothing at `path`, a link included, is ever opened.
   std::unique_ptr<TftpFileSink> CreateNew(const std::string& path) override {
-    // "x" creates the file exclusively (O_EXCL): an existing file, or a link
-    // in its place, is never opened, let alone truncated.
-    FileHandle file(std::fopen(path.c_str(), "wbx"));
-    if (!file) return nullptr;
-    return std::make_unique<DiskFileSink>(std::move(file));
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0 || errno != ENOENT) return nullptr;
+    const std::filesystem::path target(path);
+    std::string temporary =
+        (target.parent_path() / ("." + target.filename().string() + ".partial-XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    // A log is an ordinary file of its reader's: mkstemp's owner-only mode
+    // gives way to what the user's umask allows.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, static_cast<mode_t>(0666 & ~mask));
+    return std::make_unique<DiskFileSink>(fd, std::move(temporary), path);
   }
 };
 

@@ -44,12 +44,18 @@ class TftpFileSource {
   virtual std::optional<std::size_t> ReadAt(std::uint64_t position, std::span<std::uint8_t> buffer) = 0;
 };
 
-// A downloaded log file being written.
+// A downloaded log file being written. It takes its name only when it is
+// whole: until Commit succeeds it lies under a temporary name, and a sink
+// that goes without a successful Commit leaves nothing behind, so a broken
+// download never blocks the next one with a half file of the same name.
 class TftpFileSink {
  public:
   virtual ~TftpFileSink() = default;
   // False when the bytes could not all be stored.
   virtual bool Append(std::span<const std::uint8_t> bytes) = 0;
+  // Puts the file on disk and gives it its name, never over a file that
+  // took the name meanwhile. False when any of that failed.
+  virtual bool Commit() = 0;
 };
 
 class TftpIo {
@@ -59,8 +65,8 @@ class TftpIo {
   virtual std::unique_ptr<TftpSocket> OpenSocket() = 0;
   // Nothing when `path` is not an ordinary file that can be opened for reading.
   virtual std::unique_ptr<TftpFileSource> OpenForReading(const std::string& path) = 0;
-  // A new, empty file; nothing when `path` already exists (whatever it is)
-  // or cannot be created.
+  // A new, empty file to become `path`; nothing when `path` already exists
+  // (whatever it is) or no file can be created beside it.
   virtual std::unique_ptr<TftpFileSink> CreateNew(const std::string& path) = 0;
 };
 

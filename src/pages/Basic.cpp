@@ -1,5 +1,6 @@
 #include "pages/Basic.h"
 
+#include <algorithm>
 #include <variant>
 
 #include <QKeyEvent>
@@ -38,6 +39,12 @@ Basic::Basic(ClockSelection& selection, Notifier& notifier, QWidget* parent, Cod
                ui_->dstEndHour_1081,   ui_->dstEndWeek_1082,   ui_->dstEndWeekday_1083,   ui_->dstEndMonth_1063};
   // Every list starts without a selection, whatever the form file's items did.
   for (QComboBox* list : findChildren<QComboBox*>()) Unselect(list);
+  // Wide enough for a whole time in this font, seconds included.
+  QLabel* syncTime = ui_->lastSyncTime_1138;
+  const int margins = 2 * syncTime->frameWidth() + syncTime->contentsMargins().left() +
+                      syncTime->contentsMargins().right() + 2 * syncTime->margin() + syncTime->indent();
+  syncTime->setMinimumWidth(syncTime->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
+                            margins + syncTime->fontMetrics().averageCharWidth());
   ConnectSignals();
 }
 
@@ -268,6 +275,10 @@ BasicForm Basic::ReadForm() const {
   form.subnetMask = ui_->subnetMask_1085->Address();
   form.gateway = ui_->gateway_1086->Address();
   form.dnsServer = ui_->dnsServer_1087->Address();
+  // The clock's own address goes out in static mode only; the others always.
+  form.partialAddress = std::any_of(addressFields_.begin(), addressFields_.end(), [&](const Ipv4Edit* field) {
+    return field->IsPartial() && (field != ui_->ipAddress_1084 || !form.dynamicIp);
+  });
   form.displayClose = ui_->displayClose_1027->isChecked();
   form.energyFrom = TextOf(ui_->energyFrom_1075);
   form.energyTo = TextOf(ui_->energyTo_1076);

@@ -70,6 +70,9 @@ std::uint8_t ZoneMinutesCode(std::string_view minutes) {
 // Fills p[1..18] from the addressing controls; the clock's own address goes
 // out only in static mode, the mask, gateway and DNS server in both.
 std::optional<BasicRefusal> EncodeAddressing(const BasicForm& form, BasicPayload& p) {
+  // A half-cleared field reads as an address with zeros in it: sent, it
+  // would leave the clock unreachable.
+  if (form.partialAddress) return BasicRefusal::InvalidIpAddress;
   if (form.dynamicIp) {
     p[kFlags] |= kDynamicIpBit;
   } else if (form.staticIp) {

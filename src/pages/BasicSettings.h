@@ -77,6 +77,8 @@ struct BasicForm {
   std::uint32_t subnetMask = 0;
   std::uint32_t gateway = 0;
   std::uint32_t dnsServer = 0;
+  // Some address field that goes out is only partly filled in.
+  bool partialAddress = false;
   bool displayClose = false;
   std::string energyFrom;
   std::string energyTo;

@@ -69,6 +69,12 @@ bool Ipv4Edit::IsBlank() const {
   return std::all_of(octets_.begin(), octets_.end(), [](const QLineEdit* octet) { return octet->text().isEmpty(); });
 }
 
+bool Ipv4Edit::IsPartial() const {
+  const auto empty =
+      std::count_if(octets_.begin(), octets_.end(), [](const QLineEdit* octet) { return octet->text().isEmpty(); });
+  return empty > 0 && empty < kOctets;
+}
+
 void Ipv4Edit::SetAddress(std::uint32_t hostOrder) {
   for (int i = 0; i < kOctets; ++i) {
     const auto shift = static_cast<unsigned>(8 * (kOctets - 1 - i));

@@ -24,6 +24,9 @@ class Ipv4Edit : public QFrame {
   std::uint32_t Address() const;
   // True when no octet holds any text.
   bool IsBlank() const;
+  // True when some octets hold text and others none: no address the
+  // operator meant, though Address() reads the empty ones as 0.
+  bool IsPartial() const;
   void SetAddress(std::uint32_t hostOrder);
   void ClearAddress();
 

@@ -1,9 +1,12 @@
 #include "pages/Server.h"
 
+#include <algorithm>
+
 #include <QKeyEvent>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
+#include "pages/BasicSettings.h"
 #include "pages/Ipv4Edit.h"
 #include "pages/PageControls.h"
 #include "ui_Server.h"
@@ -128,6 +131,12 @@ ServerAddresses Server::AddressesOfRows() const {
 
 std::optional<ClockFrame> Server::BuildServerFrame() {
   if (ui_->timeServerIp_1100->isChecked()) {
+    // A half-cleared row would go out as an address with zeros in it.
+    const auto partial = [](const Ipv4Edit* row) { return row->IsPartial(); };
+    if (std::any_of(addressFields_.begin(), addressFields_.end(), partial)) {
+      notifier_.ShowMessage(std::string(RefusalMessage(BasicRefusal::InvalidIpAddress)));
+      return std::nullopt;
+    }
     return BuildServerAddressFrame(AddressesOfRows());
   }
   if (ui_->domain_1101->isChecked()) {

@@ -59,7 +59,7 @@ class CliRunTest : public ::testing::Test {
   }
 
   int Run(std::vector<std::string> args) {
-    CliEnvironment env{.out = out_,
+    CliEnvironment env{.out = *output_,
                        .err = err_,
                        .progress = stderr,
                        .passwords = passwords_,
@@ -82,11 +82,17 @@ class CliRunTest : public ::testing::Test {
     return codes;
   }
 
-  std::string PasswordFile(const std::string& password) { return Write("pw", password + "\n"); }
+  // A password file as its owner keeps it: nobody else may read it.
+  std::string PasswordFile(const std::string& password) {
+    const std::string path = Write("pw", password + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return path;
+  }
 
   std::filesystem::path folder_ =
       std::filesystem::temp_directory_path() / ("marindo-cli-test-" + std::to_string(::getpid()));
   std::ostringstream out_;
+  std::ostream* output_ = &out_;
   std::ostringstream err_;
   ScriptedPasswords passwords_;
   NoAdapters adapters_;
@@ -150,6 +156,66 @@ TEST_F(CliRunTest, AStoredPasswordReplacesTheDefault) {
   EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", PasswordFile("Tulip@KVX")}),
             kCliWrongPassword);
   EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", PasswordFile("Harbour7")}), kCliDone);
+}
+
+// As ssh refuses a key file others can read, a password file open to others
+// is refused before anything is sent.
+TEST_F(CliRunTest, APasswordFileOthersMayReadOrChangeIsRefused) {
+  namespace fs = std::filesystem;
+  const std::string password = PasswordFile("Tulip@KVX");
+  struct Case {
+    const char* what;
+    fs::perms mode;
+    int status;
+  };
+  const Case cases[] = {
+      {"owner only", fs::perms::owner_read | fs::perms::owner_write, kCliDone},
+      {"group may read", fs::perms::owner_read | fs::perms::group_read, kCliBadInput},
+      {"others may read", fs::perms::owner_read | fs::perms::others_read, kCliBadInput},
+      {"group may write", fs::perms::owner_read | fs::perms::group_write, kCliBadInput},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    err_.str("");
+    fs::permissions(password, c.mode);
+    EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", password}), c.status);
+    if (c.status == kCliBadInput) EXPECT_NE(err_.str().find("chmod 600"), std::string::npos) << err_.str();
+  }
+  fs::permissions(password, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", folder_.string()}), kCliBadInput);
+  EXPECT_NE(err_.str().find("is not a file"), std::string::npos) << err_.str();
+}
+
+// `show A --json > f; apply all f` would hand every clock A's address.
+TEST_F(CliRunTest, AClocksOwnAddressGoesToOneClockOnly) {
+  const std::string password = PasswordFile("Tulip@KVX");
+  const std::string own = Write("own.json", R"({"basic": {"ipAddress": "127.0.0.2", "brightness": "Dim"}})");
+  for (const char* targets : {"all", "127.0.0.2,127.0.0.3"}) {
+    SCOPED_TRACE(targets);
+    err_.str("");
+    EXPECT_EQ(Run({"apply", targets, own, "--password-file", password}), kCliBadInput);
+    EXPECT_NE(err_.str().find("basic.ipAddress"), std::string::npos) << err_.str();
+  }
+  EXPECT_TRUE(CodesReceived().empty());
+  // A site-wide change without the address goes to any number of clocks.
+  const std::string shared = Write("shared.json", R"({"basic": {"addressing": "dynamic", "ipAddress": "0.0.0.0"}})");
+  err_.str("");
+  Run({"apply", "127.0.0.2,127.0.0.3", shared, "--password-file", password});
+  EXPECT_EQ(err_.str().find("basic.ipAddress"), std::string::npos) << err_.str();
+}
+
+// Output that never reached its file is a failure with a message, not a
+// silent success.
+TEST_F(CliRunTest, OutputThatCannotBeWrittenIsAFailure) {
+  struct Full : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream unwritable(&full);
+  output_ = &unwritable;
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", PasswordFile("Tulip@KVX")}),
+            kCliClockFailed);
+  EXPECT_NE(err_.str().find("could not be written"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"--help"}), kCliClockFailed);
 }
 
 TEST_F(CliRunTest, HelpAndUsageErrorsNeedNoPassword) {

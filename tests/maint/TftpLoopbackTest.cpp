@@ -3,6 +3,8 @@
 
 #include "maint/TftpClient.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -266,10 +268,34 @@ TEST_F(TftpLoopbackTest, DownloadStoresTheLogByteForByte) {
   server.ServeLog(content);
   TftpClient client(CodePage::Cp1252, Timings(server.Port()));
 
+  const mode_t mask = ::umask(022);
   EXPECT_EQ(client.DownloadFile(kLoopback, "log.txt", folder_.string()), DownloadOutcome::Done);
+  ::umask(mask);
   server.Join();
   EXPECT_EQ(server.request, *tftp::BuildReadRequest("/usr/tftpfile/log.txt"));
   EXPECT_EQ(ReadFile("127.0.0.1log.txt"), content);
+  // The log alone, as an ordinary file of the user's.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(std::filesystem::status(folder_ / "127.0.0.1log.txt").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+}
+
+// The clock falls silent after its first block: what came must not stay
+// under the log's name, nor as a hidden half file beside it.
+TEST_F(TftpLoopbackTest, ADownloadThatBreaksOffLeavesNothing) {
+  UdpSocket clock;
+  ASSERT_TRUE(clock.Bind(kLoopback, 0));
+  std::thread serve([&] {
+    const auto request = ReceiveOne(clock, 2000ms);
+    if (!request) return;
+    clock.SendTo(tftp::BuildData(1, Pattern(512)), kLoopback, request->port);
+    ReceiveOne(clock, 2000ms);  // the acknowledgement; then silence
+  });
+  TftpClient client(CodePage::Cp1252, Timings(clock.LocalPort(), 100ms));
+  EXPECT_EQ(client.DownloadFile(kLoopback, "log.txt", folder_.string()), DownloadOutcome::NoResponse);
+  serve.join();
+  EXPECT_TRUE(std::filesystem::is_empty(folder_));
 }
 
 TEST_F(TftpLoopbackTest, ExistingLogFileIsLeftUntouched) {
@@ -292,11 +318,13 @@ TEST_F(TftpLoopbackTest, LinkInPlaceOfTheLogFileIsNotFollowed) {
   EXPECT_EQ(ReadFile("elsewhere.txt"), Text("keep me"));
 }
 
-TEST_F(TftpLoopbackTest, SilentClockLeavesAnEmptyLogAfterOneWait) {
+// A download that breaks off leaves nothing behind, neither under the log's
+// name nor beside it: trying again finds the way free.
+TEST_F(TftpLoopbackTest, SilentClockLeavesNoLogAfterOneWait) {
   SilentClock clock;
   TftpClient client(CodePage::Cp1252, Timings(clock.Port(), 30ms));
   EXPECT_EQ(client.DownloadFile(kLoopback, "sub/a.txt", folder_.string()), DownloadOutcome::NoResponse);
-  EXPECT_TRUE(std::filesystem::exists(folder_ / "127.0.0.1a.txt"));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_));
   const auto received = clock.Drain();
   ASSERT_EQ(received.size(), 1U);
   EXPECT_EQ(received.front(), *tftp::BuildReadRequest("/usr/tftpfile/sub/a.txt"));

@@ -476,6 +476,20 @@ TEST_F(BasicPageTest, IdentityShownAndSyncServerLockedForGood) {
   EXPECT_FALSE(Address("syncServer_1005")->isEnabled());
 }
 
+// The last synchronisation shows whole, seconds included, at the page's
+// smallest size.
+TEST_F(BasicPageTest, LastSyncTimeFitsItsField) {
+  ClockRecord record;
+  record.lastSyncTime = 1700000000;
+  page_.ShowIdentity(&record);
+  page_.resize(page_.minimumSizeHint());
+  page_.show();
+  QLabel* time = Text("lastSyncTime_1138");
+  const int room = time->contentsRect().width() - 2 * time->margin() - time->indent();
+  EXPECT_GE(room, time->fontMetrics().horizontalAdvance(time->text())) << time->text().toStdString();
+  page_.hide();
+}
+
 TEST_F(BasicPageTest, ClearEmptiesEverythingAShowFilled) {
   const ClockRecord record = RecordFromReply(kReportedSettings);
   page_.ShowIdentity(&record);
@@ -517,6 +531,33 @@ TEST_F(BasicPageTest, ModifyRefusesWithoutModeOrUsableAddress) {
   EXPECT_EQ(std::vector<std::uint8_t>(sent->begin() + 3, sent->begin() + 11),
             (std::vector<std::uint8_t>{10, 0, 0, 5, 255, 255, 255, 0}));
   EXPECT_EQ(notifier_.messages.size(), 3u);
+}
+
+// An address field with an octet cleared would go out with a zero there and
+// leave the clock unreachable; the page refuses it as it refuses a blank one.
+TEST_F(BasicPageTest, PartlyFilledAddressesAreRefused) {
+  struct Case {
+    const char* field;
+    bool dynamic;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"ipAddress_1084", false, true},  {"subnetMask_1085", false, true}, {"gateway_1086", false, true},
+      {"dnsServer_1087", false, true},  {"gateway_1086", true, true},
+      {"ipAddress_1084", true, false},  // not sent in dynamic mode
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.field) + (c.dynamic ? " dynamic" : " static"));
+    const ClockRecord record = RecordFromReply(kReportedSettings);
+    page_.ClearBasic();
+    page_.ShowBasicSettings(&record);
+    Radio(c.dynamic ? "dynamicIp_1010" : "staticIp_1011")->click();
+    Address(c.field)->Octet(0)->clear();
+    notifier_.messages.clear();
+    EXPECT_EQ(!page_.BuildBasicFrame().has_value(), c.refused);
+    EXPECT_EQ(notifier_.messages,
+              c.refused ? std::vector<std::string>{"Please input a valid IP address"} : std::vector<std::string>{});
+  }
 }
 
 TEST_F(BasicPageTest, AddressingRadiosSwitchTheAddressFields) {

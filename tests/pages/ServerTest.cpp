@@ -260,6 +260,19 @@ TEST_F(ServerTest, AddressFrameOfTheWorkedExample) {
   EXPECT_TRUE(notifier_.messages.empty());
 }
 
+// A row with an octet left empty is no address the operator meant; blank
+// rows are the clock's empty slots and go out as 0.0.0.0.
+TEST_F(ServerTest, PartlyFilledAddressRowIsRefused) {
+  page_.ClearServers();
+  TimeServerIp()->click();
+  TypeAddress(0, {"10", "0", "0", "1"});
+  TypeAddress(2, {"10", "213"});
+  EXPECT_FALSE(page_.BuildServerFrame().has_value());
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Please input a valid IP address"}));
+  TypeAddress(2, {"", "", "0", "3"});
+  EXPECT_TRUE(page_.BuildServerFrame().has_value());
+}
+
 TEST_F(ServerTest, NamesAreZeroPaddedInTheirOwnFields) {
   page_.ClearServers();
   Domain()->click();

@@ -45,6 +45,12 @@ std::string FileText(const fs::path& path) {
 
 void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
+// A password file as its owner keeps it: marindo-cli refuses one others may read.
+void WritePasswordFile(const fs::path& path, const std::string& password) {
+  WriteFile(path, password + "\n");
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -294,7 +300,7 @@ class CliE2eTest : public ::testing::Test {
     work_ = RunFolder() / "cli" / TestName();
     fs::remove_all(work_);
     fs::create_directories(work_);
-    WriteFile(work_ / "password.txt", std::string(kPassword) + "\n");
+    WritePasswordFile(work_ / "password.txt", kPassword);
   }
 
   fs::path Work(const std::string& name) const { return work_ / name; }
@@ -537,6 +543,13 @@ TEST_F(CliE2eTest, StraysAndALostRequestStillEndInSuccess) {
   EXPECT_EQ(ClockState("hall")["basic"]["brightness"], 3);
 }
 
+// A backup that could not be written is no saved site.
+TEST_F(CliE2eTest, BackupIntoAFullDiskFails) {
+  const CliOutcome outcome = Cli("backup all >/dev/full");
+  EXPECT_EQ(outcome.status, 1) << outcome;
+  EXPECT_NE(outcome.err.find("could not be written"), std::string::npos) << outcome;
+}
+
 // --- input refused before anything is written ---------------------------------------------
 
 struct BadInput {
@@ -559,7 +572,8 @@ TEST_P(CliBadInputTest, SendsNoModify) {
   const fs::path file = WriteWork("input.json", bad.file);
   std::string command = bad.command;
   command.replace(command.find("%F"), 2, Quoted(file.string()));
-  const fs::path password = WriteWork("given-password.txt", std::string(bad.password) + "\n");
+  const fs::path password = Work("given-password.txt");
+  WritePasswordFile(password, bad.password);
 
   const RecordMark mark;
   const CliOutcome outcome = Cli(command, password);
@@ -668,8 +682,13 @@ std::string Pattern(std::size_t size) {
 
 TEST_F(CliE2eTest, UpgradeTakesOnlyTheFirmwareTypeOfTheModel) {
   const fs::path tar = WriteWork("fw.tar", Pattern(3000));
-  const CliOutcome upgrade = Cli("upgrade 10.213.0.12 " + Quoted(tar.string()));
+  const CliOutcome upgrade = Cli("--json upgrade 10.213.0.12 " + Quoted(tar.string()));
   EXPECT_EQ(upgrade.status, 0) << upgrade;
+  // Each result names its clock and what became of it, under named keys.
+  EXPECT_EQ(Json::parse(upgrade.out),
+            Json::parse(R"({"results": [{"address": "10.213.0.12", "serial": "TOWER003", "ok": true,
+                                          "result": "Upgrade success"}]})"))
+      << upgrade;
   Json tower = ClockState("tower");
   ASSERT_EQ(tower["uploads"].size(), 1u) << tower["uploads"].dump();
   EXPECT_EQ(tower["uploads"][0]["name"], "fw.tar");

@@ -151,16 +151,25 @@ class MemoryTftp : public TftpIo {
   class Sink : public TftpFileSink {
    public:
     Sink(MemoryTftp& owner, std::string path) : owner_(owner), path_(std::move(path)) {}
+    // A file that never became whole is gone, as on disk.
+    ~Sink() override {
+      if (!committed_) owner_.files.erase(path_);
+    }
     bool Append(std::span<const std::uint8_t> bytes) override {
       if (owner_.failWrites) return false;
       Bytes& file = owner_.files[path_];
       file.insert(file.end(), bytes.begin(), bytes.end());
       return true;
     }
+    bool Commit() override {
+      committed_ = true;
+      return true;
+    }
 
    private:
     MemoryTftp& owner_;
     std::string path_;
+    bool committed_ = false;
   };
 
   std::unique_ptr<TftpSocket> OpenSocket() override {

@@ -262,6 +262,21 @@ TEST_F(SystemPageTest, UpgradeOf2560BytesShowsEveryBlockAndCountsTheRun) {
   EXPECT_EQ(page_.UpgradeCount(), 2u);
 }
 
+// A failed upgrade after a successful one shows none of the old progress.
+TEST_F(SystemPageTest, ANewUpgradeStartsWithoutTheLastOnesProgress) {
+  SelectClock(true);
+  SetPath("/fw/image.tar");
+  page_.StartUpgrade();
+  ASSERT_EQ(Text("block_1096"), "Block# 6 , Size#2560 bytes ( 100 % )");
+  tftp_.silent = true;
+  page_.StartUpgrade();
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Upgrade success", kFailed}));
+  EXPECT_EQ(Text("block_1096"), "");
+  auto* bar = Control<QProgressBar>("progress_1484");
+  EXPECT_EQ(bar->value(), bar->minimum());
+  EXPECT_EQ(Text("counter_1095"), "Total Update: 1");
+}
+
 TEST_F(SystemPageTest, SilentTftpFailsAndKeepsTheCounter) {
   SelectClock(true);
   SetPath("/fw/image.tar");
