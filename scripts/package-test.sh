@@ -6,7 +6,10 @@
 # checked, and marindo is started as an operator against an Xvfb display of
 # this machine until its login window shows. It is never logged in: the main
 # window would open the clock socket, and the program runs in a network
-# namespace of its own with nothing but loopback anyway.
+# namespace of its own with nothing but loopback anyway. The package is then
+# configured again over links, a hard link and a fifo planted as the settings
+# file, and while an operator swaps that file for a link over and over: root
+# must never hand the operators a file of its own.
 #
 #   bash scripts/package-test.sh [BUILD_TREE | PACKAGE.deb]   (default build/ci)
 #
@@ -429,6 +432,130 @@ check_reinstall_repairs_access() {
   check "reinstall: the stored settings are kept" settings_say operator1 second
 }
 
+# --- the settings folder against its operators ----------------------------------
+
+# Operators may put anything into the settings folder, and root configures the
+# package there. Whatever they plant, configuring must not hand them a file of
+# root's: the owner and mode of such a file stay as they were.
+readonly guarded=/root/pkgtest-guarded
+readonly race_runs=60
+
+# Bounded: a configure step that waits on something an operator planted would
+# hang every later install.
+reconfigure() {
+  in_root timeout 120 dpkg-reconfigure --frontend=noninteractive marindo >>"$work/configure.log" 2>&1
+}
+
+# The package's configure step as dpkg runs it, without dpkg around it, so
+# that many runs fit in a few seconds.
+run_postinst() {
+  in_root /var/lib/dpkg/info/marindo.postinst configure 2>&1
+}
+
+# Made anew before each attempt, so that each check stands on its own.
+fresh_guarded() {
+  in_root rm -f "$guarded"
+  in_root sh -c "umask 077 && echo guarded >$guarded"
+}
+
+both_positive() {
+  [ "$1" -gt 0 ] && [ "$2" -gt 0 ]
+}
+
+is_link() {
+  [ -L "$root$1" ]
+}
+
+# Trades Tessaly.ini for a regular file and a link to the guarded file, over
+# and over, each with one rename: what an operator would run to catch root
+# between a look at the name and a chown through it.
+# shellcheck disable=SC2016 # perl's own variables
+readonly swap_settings='chdir "/var/lib/marindo" or die "$!\n";
+my $target = shift;
+while (1) {
+  open(my $file, ">", ".swap-file") or die "$!\n";
+  close($file);
+  rename(".swap-file", "Tessaly.ini") or die "$!\n";
+  symlink($target, ".swap-link") or die "$!\n";
+  rename(".swap-link", "Tessaly.ini") or die "$!\n";
+}'
+
+check_configure_under_race() {
+  fresh_guarded
+  # Started without as_user, a shell function that would stand between $! and
+  # perl: env, chroot and setpriv each exec the next.
+  env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    chroot "$root" setpriv --reuid=operator1 --regid=operator1 --init-groups \
+    perl -e "$swap_settings" "$guarded" &
+  local swapper=$! output completed=0 seen_link=0 seen_file=0
+  sleep 0.2
+  for _ in $(seq "$race_runs"); do
+    if ! output=$(run_postinst); then
+      say "configure failed: $output"
+      break
+    fi
+    completed=$((completed + 1))
+    # What the operator had there just after: proof that the swaps went on.
+    if is_link "$settings_folder/Tessaly.ini"; then
+      seen_link=$((seen_link + 1))
+    else
+      seen_file=$((seen_file + 1))
+    fi
+  done
+  check "the swapping operator was still at work" kill -0 "$swapper"
+  kill -KILL "$swapper" 2>/dev/null || true
+  wait "$swapper" 2>/dev/null || true
+  say "configure ran $completed times while an operator swapped Tessaly.ini (a link after $seen_link runs, a file after $seen_file)"
+  check "configure ran to its end all $race_runs times during the swaps" test "$completed" -eq "$race_runs"
+  check "the operator swapped throughout" both_positive "$seen_link" "$seen_file"
+  check "race: the guarded file is still root:root 600" has_owner_and_mode "$guarded" "root:root 600"
+}
+
+check_configure_follows_no_link() {
+  local file="$settings_folder/Tessaly.ini" shadow_before
+  : >"$work/configure.log"
+  in_root mv "$file" "$settings_folder/.kept"
+  fresh_guarded
+  check "the guarded file is root:root 600" has_owner_and_mode "$guarded" "root:root 600"
+  shadow_before=$(owner_and_mode /etc/shadow)
+
+  as_user operator1 ln -s /etc/shadow "$file"
+  check "reconfigure with Tessaly.ini a link to /etc/shadow" reconfigure
+  check "/etc/shadow keeps its owner and mode ($shadow_before)" has_owner_and_mode /etc/shadow "$shadow_before"
+  check "the link is left as it was" is_link "$file"
+  in_root rm -f "$file"
+
+  fresh_guarded
+  as_user operator1 ln -s "$guarded" "$file"
+  check "reconfigure with Tessaly.ini a link to a root-only file" reconfigure
+  check "the linked file keeps root:root 600" has_owner_and_mode "$guarded" "root:root 600"
+  in_root rm -f "$file"
+
+  # Operators cannot make this one where hard links are protected (the
+  # default), but a machine may have that switched off.
+  fresh_guarded
+  in_root ln "$guarded" "$file"
+  check "reconfigure with Tessaly.ini a hard link to a root-only file" reconfigure
+  check "the hard-linked file keeps root:root 600" has_owner_and_mode "$guarded" "root:root 600"
+  in_root rm -f "$file"
+
+  as_user operator1 mkfifo "$file"
+  check "reconfigure with Tessaly.ini a fifo ends" reconfigure
+  in_root rm -f "$file"
+
+  check_configure_under_race
+  in_root rm -f "$file" "$settings_folder/.swap-file" "$settings_folder/.swap-link"
+
+  in_root mv "$settings_folder/.kept" "$file"
+  check "reconfigure with the settings file back in place" reconfigure
+  check "the settings file is root:marindo 660" has_owner_and_mode "$file" "root:marindo 660"
+  check "the stored settings are still there" settings_say operator1 second
+  if [ "$failures" -ne 0 ]; then
+    say "configure's output:"
+    sed 's/^/  /' "$work/configure.log"
+  fi
+}
+
 purge_package() {
   in_root apt-get purge -y -qq marindo >>"$work/apt.log" 2>&1
 }
@@ -466,6 +593,7 @@ run() {
   check_folder_access
   check_program_starts
   check_reinstall_repairs_access "$deb"
+  check_configure_follows_no_link
   check_purge
 
   if [ "$failures" -ne 0 ]; then
