@@ -179,7 +179,9 @@ TEST_F(CliRunTest, APasswordFileOthersMayReadOrChangeIsRefused) {
     err_.str("");
     fs::permissions(password, c.mode);
     EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", password}), c.status);
-    if (c.status == kCliBadInput) EXPECT_NE(err_.str().find("chmod 600"), std::string::npos) << err_.str();
+    if (c.status == kCliBadInput) {
+      EXPECT_NE(err_.str().find("chmod 600"), std::string::npos) << err_.str();
+    }
   }
   fs::permissions(password, fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", folder_.string()}), kCliBadInput);

@@ -383,7 +383,8 @@ TEST_F(TftpUploadTest, AcknowledgementsOfBlocksNotSentYetAreIgnored) {
     fresh.sources[kPath] = FileOf(content);
     bool strayed = false;
     fresh.peer.script = [&](const Datagram& sent) {
-      const bool target = OpcodeOf(sent) == c.answeredOpcode && (OpcodeOf(sent) == 2 || BlockOf(sent) == c.answeredBlock);
+      const bool target =
+          OpcodeOf(sent) == c.answeredOpcode && (OpcodeOf(sent) == 2 || BlockOf(sent) == c.answeredBlock);
       if (!target || strayed) return AckAll(sent);
       strayed = true;
       std::vector<Datagram> answers;
