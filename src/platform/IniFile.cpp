@@ -8,8 +8,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
+
+#include "platform/FolderLock.h"
 
 namespace marindo {
 namespace fs = std::filesystem;
@@ -282,6 +285,50 @@ namespace {
 
 constexpr mode_t kNewFileMode = 0660;
 constexpr mode_t kNewFolderMode = 0770;
+// The kernel's own limit on the links of one path.
+constexpr int kMaxLinkHops = 40;
+
+std::error_code LastError() {
+  return {errno, std::generic_category()};
+}
+
+void Tell(std::string* problem, std::string text) {
+  if (problem != nullptr) {
+    *problem = std::move(text);
+  }
+}
+
+std::string CannotRead(const fs::path& file, std::error_code error) {
+  return "The settings file " + file.string() + " cannot be read: " + error.message() + ".";
+}
+
+std::string CannotWrite(const fs::path& file, std::error_code error) {
+  return "The settings file " + file.string() + " could not be written: " + error.message() + ".";
+}
+
+std::string LinkRefused(const fs::path& file) {
+  return "The settings file " + file.string() +
+         " is a symbolic link in a folder that other users can write to; it was neither read nor written. "
+         "Remove it or replace it with a regular file.";
+}
+
+std::string NotARegularFile(const fs::path& file) {
+  return "The settings file " + file.string() +
+         " is not a regular file; it was neither read nor written. "
+         "Remove it or replace it with a regular file.";
+}
+
+std::string CannotLock(const fs::path& file, std::error_code error) {
+  if (error == std::errc::timed_out) {
+    return "The settings file " + file.string() +
+           " is being changed by another program; nothing was written. Try again.";
+  }
+  return CannotWrite(file, error);
+}
+
+std::string TextRefused(const fs::path& file) {
+  return "This text cannot be stored in the settings file " + file.string() + ".";
+}
 
 class FileDescriptor {
  public:
@@ -307,27 +354,99 @@ class FileDescriptor {
   int fd_;
 };
 
-// A file's bytes: "" for a file that does not exist yet, nothing when it
-// exists but cannot be read.
-std::optional<std::string> LoadFile(const fs::path& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) {
-    return errno == ENOENT ? std::optional<std::string>(std::in_place) : std::nullopt;
+fs::path FolderOf(const fs::path& path) {
+  fs::path folder = path.parent_path();
+  return folder.empty() ? fs::path(".") : folder;
+}
+
+// Whoever can change a folder's entries can turn the settings file into a
+// link to a file of this user's, and have the next write replace that file.
+// Root can write everywhere anyway, so a folder of root's is as safe as one of
+// the user's own.
+bool OnlyTheUserCanChange(const fs::path& folder) {
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0) {
+    return false;
   }
-  std::string content;
+  const bool ownerOnly = (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  return ownerOnly && (status.st_uid == ::geteuid() || status.st_uid == 0);
+}
+
+// The entry that stands for the settings file: the one opened, and the one a
+// write renames over.
+struct Location {
+  fs::path file;
+  // False where others can change the folder: the entry is then opened
+  // without following a link.
+  bool mayFollow = false;
+};
+
+// Follows links one at a time, each only out of a folder that no one else can
+// change: a link the user keeps in a private folder is followed, also into the
+// shared folder, but a link found in the shared folder never is.
+Location Locate(const fs::path& path) {
+  fs::path current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    const fs::path folder = FolderOf(current);
+    if (!OnlyTheUserCanChange(folder)) {
+      return {current, false};
+    }
+    std::error_code error;
+    if (!fs::is_symlink(current, error)) {
+      return {current, true};
+    }
+    const fs::path next = fs::read_symlink(current, error);
+    if (error) {
+      return {current, true};
+    }
+    current = next.is_absolute() ? next : folder / next;
+  }
+  return {current, true};  // open() reports the loop
+}
+
+struct Loaded {
+  std::string content;                // "" while the file does not exist
+  std::optional<struct stat> status;  // of the file read, when there was one
+};
+
+// The file's bytes. A named pipe in the file's place would block an open or a
+// read for good, and a device would be no settings file either, so the open
+// never blocks and only a regular file is read.
+std::optional<Loaded> Load(const Location& where, std::string& problem) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (where.mayFollow ? 0 : O_NOFOLLOW);
+  FileDescriptor file(::open(where.file.c_str(), flags));
+  if (file.Get() < 0) {
+    if (errno == ENOENT) {
+      return Loaded{};
+    }
+    const bool planted = errno == ELOOP && !where.mayFollow;
+    problem = planted ? LinkRefused(where.file) : CannotRead(where.file, LastError());
+    return std::nullopt;
+  }
+  struct stat status {};
+  if (::fstat(file.Get(), &status) != 0) {
+    problem = CannotRead(where.file, LastError());
+    return std::nullopt;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    problem = NotARegularFile(where.file);
+    return std::nullopt;
+  }
+  Loaded loaded{{}, status};
   std::array<char, 16384> buffer{};
   for (;;) {
     const ssize_t count = ::read(file.Get(), buffer.data(), buffer.size());
     if (count == 0) {
-      return content;
+      return loaded;
     }
     if (count < 0) {
       if (errno == EINTR) {
         continue;
       }
+      problem = CannotRead(where.file, LastError());
       return std::nullopt;
     }
-    content.append(buffer.data(), static_cast<std::size_t>(count));
+    loaded.content.append(buffer.data(), static_cast<std::size_t>(count));
   }
 }
 
@@ -347,69 +466,76 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // Creates the missing folders of `folder`. mkdir's mode passes through the
 // umask, so the mode is set again on each folder made here.
-bool EnsureFolder(const fs::path& folder) {
+std::error_code EnsureFolder(const fs::path& folder) {
   std::error_code error;
   if (folder.empty() || fs::is_directory(folder, error)) {
-    return true;
+    return {};
   }
   const fs::path parent = folder.parent_path();
-  if (parent != folder && !EnsureFolder(parent)) {
-    return false;
+  if (!parent.empty() && parent != folder) {
+    if (const std::error_code parentError = EnsureFolder(parent)) {
+      return parentError;
+    }
   }
   if (::mkdir(folder.c_str(), kNewFolderMode) != 0) {
-    return errno == EEXIST && fs::is_directory(folder, error);
+    const std::error_code made = LastError();
+    return (made == std::errc::file_exists && fs::is_directory(folder, error)) ? std::error_code() : made;
   }
   if (::chmod(folder.c_str(), kNewFolderMode) != 0) {
     // The folder exists, with the umask's narrower mode.
   }
-  return true;
+  return {};
 }
 
 // A rewrite must not take the file away from the group it was shared with,
 // nor widen or narrow its mode. Changing the owner needs privileges a normal
-// operator lacks; the group alone is tried then.
-void TakeOverOwnerAndMode(int fd, const fs::path& original) {
-  struct stat existing {};
-  if (::stat(original.c_str(), &existing) != 0) {
+// operator lacks; the group alone is tried then. The owner and mode are those
+// of the file that was read, never of what a name might point to.
+void TakeOverOwnerAndMode(int fd, const std::optional<struct stat>& existing) {
+  if (!existing) {
     if (::fchmod(fd, kNewFileMode) != 0) {
       // mkostemp's 0600 stays: narrower, never wider.
     }
     return;
   }
-  if (::fchown(fd, existing.st_uid, existing.st_gid) != 0 &&
-      ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) != 0) {
+  if (::fchown(fd, existing->st_uid, existing->st_gid) != 0 &&
+      ::fchown(fd, static_cast<uid_t>(-1), existing->st_gid) != 0) {
     // The file then belongs to whoever rewrote it.
   }
-  if (::fchmod(fd, existing.st_mode & 07777) != 0) {
+  if (::fchmod(fd, existing->st_mode & 07777) != 0) {
     // As above: the temporary file's 0600 stays.
   }
 }
 
 void SyncFolder(const fs::path& folder) {
-  FileDescriptor directory(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.Get() >= 0 && ::fsync(directory.Get()) != 0) {
     // The rename is done; a lost folder sync only matters on a crash.
   }
 }
 
-// A temporary file beside the target; removed again unless it was renamed
-// over the target.
+// A temporary file beside the target, created exclusively under a name no
+// one can guess beforehand; removed again unless it was renamed over the
+// target.
 class TemporaryFile {
  public:
   explicit TemporaryFile(const fs::path& target)
       : path_((target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string()),
         file_(::mkostemp(path_.data(), O_CLOEXEC)),
-        created_(file_.Get() >= 0) {}
+        error_(file_.Get() >= 0 ? std::error_code() : LastError()) {}
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (created_ && !renamed_) {
+    if (!error_ && !renamed_) {
       ::unlink(path_.c_str());
     }
   }
 
   int Get() const { return file_.Get(); }
+  std::error_code Error() const { return error_; }
 
+  // rename() replaces the entry itself: whatever the target's name stood for
+  // (a link planted meanwhile, say) is not written through.
   bool CloseAndRenameOver(const fs::path& target) {
     if (!file_.Close()) {
       return false;
@@ -421,38 +547,25 @@ class TemporaryFile {
  private:
   std::string path_;
   FileDescriptor file_;
-  bool created_;
+  std::error_code error_;
   bool renamed_ = false;
 };
 
-bool ReplaceFile(const fs::path& target, std::string_view content) {
-  if (!EnsureFolder(target.parent_path())) {
-    return false;
-  }
+bool ReplaceFile(const fs::path& target, std::string_view content, const std::optional<struct stat>& existing,
+                 std::string& problem) {
   TemporaryFile temporary(target);
   if (temporary.Get() < 0) {
+    problem = CannotWrite(target, temporary.Error());
     return false;
   }
-  TakeOverOwnerAndMode(temporary.Get(), target);
+  TakeOverOwnerAndMode(temporary.Get(), existing);
   if (!WriteAll(temporary.Get(), content) || ::fsync(temporary.Get()) != 0 ||
       !temporary.CloseAndRenameOver(target)) {
+    problem = CannotWrite(target, LastError());
     return false;
   }
-  SyncFolder(target.parent_path());
+  SyncFolder(FolderOf(target));
   return true;
-}
-
-// A settings file that is a link (for example into a shared folder) stays a
-// link: the file it points to is rewritten, not the link replaced.
-fs::path WriteTarget(const fs::path& path) {
-  std::error_code error;
-  if (fs::is_symlink(path, error)) {
-    fs::path resolved = fs::canonical(path, error);
-    if (!error) {
-      return resolved;
-    }
-  }
-  return path;
 }
 
 bool IsContinuationByte(char c) {
@@ -475,7 +588,13 @@ std::string FirstChars(std::string_view text, std::size_t maxChars) {
 
 }  // namespace
 
-IniFile::IniFile(fs::path path) : path_(std::move(path)) {}
+struct IniFile::HeldLock {
+  fs::path folder;
+  FolderLock lock;
+};
+
+IniFile::IniFile(fs::path path, std::chrono::milliseconds lockPatience)
+    : path_(std::move(path)), lockPatience_(lockPatience) {}
 
 const fs::path& IniFile::Path() const {
   return path_;
@@ -488,33 +607,97 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key, 
 }
 
 std::optional<std::string> IniFile::TryReadString(std::string_view section, std::string_view key,
-                                                  std::string_view fallback, std::size_t maxChars) const {
-  const std::optional<std::string> content = LoadFile(path_);
-  if (!content) {
+                                                  std::string_view fallback, std::size_t maxChars,
+                                                  std::string* problem) const {
+  std::string why;
+  const std::optional<Loaded> loaded = Load(Locate(path_), why);
+  if (!loaded) {
+    Tell(problem, std::move(why));
     return std::nullopt;
   }
-  const std::optional<std::string> value = ini::FindValue(*content, section, key);
+  const std::optional<std::string> value = ini::FindValue(loaded->content, section, key);
   return FirstChars(value ? std::string_view(*value) : fallback, maxChars);
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  const fs::path target = WriteTarget(path_);
-  const std::optional<std::string> content = LoadFile(target);
-  if (!content) {
+bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value,
+                          std::string* problem) {
+  // Refused before anything is touched: the names and the value alone decide.
+  if (!ini::WithValue("", section, key, value)) {
+    Tell(problem, TextRefused(path_));
     return false;
   }
-  const std::optional<std::string> updated = ini::WithValue(*content, section, key, value);
-  return updated && ReplaceFile(target, *updated);
+  std::string why;
+  const bool written = Rewrite(
+      [&](std::string_view content) { return ini::WithValue(content, section, key, value); }, true, why);
+  if (!written) {
+    Tell(problem, std::move(why));
+  }
+  return written;
 }
 
-bool IniFile::DeleteKey(std::string_view section, std::string_view key) {
-  const fs::path target = WriteTarget(path_);
-  const std::optional<std::string> content = LoadFile(target);
-  if (!content) {
+bool IniFile::DeleteKey(std::string_view section, std::string_view key, std::string* problem) {
+  std::string why;
+  const bool written =
+      Rewrite([&](std::string_view content) { return ini::WithoutKey(content, section, key); }, false, why);
+  if (!written) {
+    Tell(problem, std::move(why));
+  }
+  return written;
+}
+
+IniFile::Lock IniFile::Hold(std::string* problem) {
+  const Location where = Locate(path_);
+  if (const std::error_code error = EnsureFolder(FolderOf(where.file))) {
+    Tell(problem, CannotWrite(where.file, error));
+    return Lock(nullptr);
+  }
+  std::string why;
+  std::shared_ptr<HeldLock> held = LockFor(where.file, why);
+  if (!held) {
+    Tell(problem, std::move(why));
+  }
+  held_ = held;
+  return Lock(std::move(held));
+}
+
+std::shared_ptr<IniFile::HeldLock> IniFile::LockFor(const fs::path& file, std::string& problem) {
+  const fs::path folder = FolderOf(file);
+  if (std::shared_ptr<HeldLock> held = held_.lock(); held && held->folder == folder) {
+    return held;
+  }
+  FolderLock lock = FolderLock::Acquire(folder, lockPatience_);
+  if (!lock.Held()) {
+    problem = CannotLock(file, lock.Error());
+    return nullptr;
+  }
+  return std::make_shared<HeldLock>(HeldLock{folder, std::move(lock)});
+}
+
+// Load, edit and rename under the lock, so that a change another writer made
+// in between is never overwritten with what was loaded before it.
+bool IniFile::Rewrite(const Edit& edit, bool createsFolder, std::string& problem) {
+  const Location where = Locate(path_);
+  const fs::path folder = FolderOf(where.file);
+  std::error_code error;
+  if (!fs::exists(folder, error)) {
+    if (!createsFolder) {
+      return true;  // no folder, no file: nothing to remove
+    }
+    if (const std::error_code made = EnsureFolder(folder)) {
+      problem = CannotWrite(where.file, made);
+      return false;
+    }
+  }
+  const std::shared_ptr<HeldLock> lock = LockFor(where.file, problem);
+  if (!lock) {
     return false;
   }
-  const std::optional<std::string> updated = ini::WithoutKey(*content, section, key);
-  return !updated || ReplaceFile(target, *updated);
+  const std::optional<Loaded> loaded = Load(where, problem);
+  if (!loaded) {
+    return false;
+  }
+  const std::optional<std::string> updated = edit(loaded->content);
+  return !updated || ReplaceFile(where.file, *updated, loaded->status, problem);
 }
 
 }  // namespace marindo
