@@ -13,8 +13,10 @@ namespace marindo {
 
 // The names operators give their clocks, kept in the settings file under the
 // clock's serial and MAC so that a clock keeps its name when its address
-// changes. The file is UTF-8; the code page only decodes the serial, which
-// arrives as the clock's code-page bytes.
+// changes. Names are written as UTF-8. A name that is not valid UTF-8 was
+// written by a Windows-era editor in the ANSI code page, so it is read through
+// the code page: every name handed out is UTF-8. The code page also decodes
+// the serial, which arrives as the clock's code-page bytes.
 class ClockNames {
  public:
   ClockNames(std::filesystem::path settingsFile, CodePage codePage);
@@ -23,7 +25,7 @@ class ClockNames {
   std::string SectionName(const ClockRecord& record) const;
 
   // The stored name (at most 259 characters), or "" when there is no record
-  // or no stored name.
+  // or no stored name, or the settings file cannot be read.
   std::string Lookup(const ClockRecord* record) const;
 
   // Stores the name; an empty text deletes it. False when the settings file

@@ -112,6 +112,43 @@ TEST_F(ClockNamesTest, SerialIsConvertedFromTheCodePage) {
   }
 }
 
+// A name a Windows-era editor saved in the ANSI code page is not UTF-8; handed
+// out as it is, it would break every consumer that needs UTF-8 (marindo-cli's
+// JSON throws on it).
+TEST_F(ClockNamesTest, NameThatIsNotUtf8IsReadThroughTheCodePage) {
+  struct Case {
+    const char* what;
+    CodePage cp;
+    std::string stored;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"Latin-1 letter", CodePage::Cp1252, "Caf\xE9", "Caf\xC3\xA9"},
+      {"Cyrillic", CodePage::Cp1251, "\xCC\xEE\xF1\xEA\xE2\xE0",
+       "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"},
+      {"double-byte", CodePage::Cp936, "\xC4\xE3\xBA\xC3", "\xE4\xBD\xA0\xE5\xA5\xBD"},
+      {"byte the code page lacks", CodePage::Cp1252, "a\x81", "a\xEF\xBF\xBD"},
+      {"overlong form", CodePage::Cp1252, "\xC0\xAF", "\xC3\x80\xC2\xAF"},
+      {"surrogate", CodePage::Cp1252, "\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+      {"cut", CodePage::Cp1252, "Caf\xC3", "Caf\xC3\x83"},
+      {"UTF-8 as the window writes it", CodePage::Cp1251, "Salle \xC3\xA0 manger", "Salle \xC3\xA0 manger"},
+      {"four-byte UTF-8", CodePage::Cp1252, "\xF0\x9F\x95\x92", "\xF0\x9F\x95\x92"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(settings_, std::ios::binary | std::ios::trunc)
+        << "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=" << c.stored << "\n";
+    EXPECT_EQ(ClockNames(settings_, c.cp).Lookup(&hall_), c.name) << c.what;
+  }
+}
+
+TEST_F(ClockNamesTest, DecodedNameIsCutAt259Characters) {
+  std::ofstream(settings_, std::ios::binary)
+      << "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=" << std::string(300, '\xE9') << "\n";
+  std::string expected;
+  for (int i = 0; i < 259; ++i) expected += "\xC3\xA9";
+  EXPECT_EQ(ClockNames(settings_, CodePage::Cp1252).Lookup(&hall_), expected);
+}
+
 TEST_F(ClockNamesTest, SerialOfTwentyCharactersNeedsNoTerminator) {
   ClockRecord clock = MakeClock(0xC0A80114, "", kHallMac);
   clock.serial.fill('S');  // even the terminator's place
