@@ -102,22 +102,26 @@ std::string ClockNames::Lookup(const ClockRecord* record) const {
   return FirstChars(std::move(stored), kMaxNameChars);
 }
 
-bool ClockNames::Store(const ClockRecord& record, std::string_view name) {
+bool ClockNames::Store(const ClockRecord& record, std::string_view name, std::string* problem) {
   if (name.empty()) {
-    return file_.DeleteKey(SectionName(record), kNameKey);
+    return file_.DeleteKey(SectionName(record), kNameKey, problem);
   }
-  return file_.WriteString(SectionName(record), kNameKey, name);
+  return file_.WriteString(SectionName(record), kNameKey, name, problem);
 }
 
 std::string ClockNames::DefaultLabel(const ClockRecord& record) const {
   return FormatIpv4(record.ip) + " (" + SerialText(record) + ")";
 }
 
-std::optional<std::string> ClockNames::RenameEnd(ClockRecord* selected, std::string_view editText) {
+std::optional<std::string> ClockNames::RenameEnd(ClockRecord* selected, std::string_view editText,
+                                                 std::string* problem) {
   if (selected == nullptr) {
     return std::nullopt;
   }
-  Store(*selected, editText);
+  if (!editText.empty() && editText == selected->label) {
+    return selected->label;
+  }
+  Store(*selected, editText, problem);
   selected->label = editText.empty() ? DefaultLabel(*selected) : std::string(editText);
   return selected->label;
 }

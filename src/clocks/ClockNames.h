@@ -17,6 +17,9 @@ namespace marindo {
 // written by a Windows-era editor in the ANSI code page, so it is read through
 // the code page: every name handed out is UTF-8. The code page also decodes
 // the serial, which arrives as the clock's code-page bytes.
+//
+// Where a `problem` is asked for, a failed write leaves there why, in words
+// for the operator (see IniFile).
 class ClockNames {
  public:
   ClockNames(std::filesystem::path settingsFile, CodePage codePage);
@@ -30,17 +33,21 @@ class ClockNames {
 
   // Stores the name; an empty text deletes it. False when the settings file
   // could not be written.
-  bool Store(const ClockRecord& record, std::string_view name);
+  bool Store(const ClockRecord& record, std::string_view name, std::string* problem = nullptr);
 
   // "192.168.1.20 (A1B2C3)": the address and, in parentheses, the serial.
   std::string DefaultLabel(const ClockRecord& record) const;
 
   // Ends a label edit in the tree. Without a selected clock nothing happens.
-  // Otherwise the text becomes the clock's stored name (empty deletes it) and
-  // its label (empty gives the default label); the label is returned for the
-  // tree's item. A failed write is not reported: the label still changes for
-  // this run.
-  std::optional<std::string> RenameEnd(ClockRecord* selected, std::string_view editText);
+  // An edit that ends with the clock's label as it was stores nothing and
+  // returns that label: merely opening and leaving the editor must not turn
+  // the default label, with the address of the moment, into a name. Otherwise
+  // the text becomes the clock's stored name (empty deletes it) and its label
+  // (empty gives the default label); the label is returned for the tree's
+  // item. A failed write still changes the label for this run; `problem`
+  // then says why it was not stored.
+  std::optional<std::string> RenameEnd(ClockRecord* selected, std::string_view editText,
+                                       std::string* problem = nullptr);
 
  private:
   std::string SerialText(const ClockRecord& record) const;

@@ -173,6 +173,46 @@ TEST_F(ClockNamesTest, RenameToEmptyDeletesTheNameAndShowsTheDefaultLabel) {
   EXPECT_EQ(names.Lookup(&hall_), "");
 }
 
+// Clicking a selected clock opens its label for editing; leaving the editor
+// untouched must not store the label as the name. A default label so stored
+// would keep the address of that moment after the clock moves.
+TEST_F(ClockNamesTest, RenameThatLeavesTheLabelAsItWasStoresNothing) {
+  struct Case {
+    const char* what;
+    std::string label;
+    std::string settings;  // "" for no file
+  };
+  const std::string named = "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=Hall clock\n";
+  const Case cases[] = {
+      {"default label", "192.168.1.20 (A1B2C3)", ""},
+      {"default label, other names stored", "192.168.1.20 (A1B2C3)", "[B2-00-00-00-00-00-01]\nname=Gate\n"},
+      {"stored name", "Hall clock", named},
+      // Another operator renamed the clock since this window's search.
+      {"name changed elsewhere meanwhile", "Hall clock", "[A1B2C3-00-1A-2B-3C-4D-5E]\nname=Lobby\n"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(settings_);
+    if (!c.settings.empty()) {
+      std::ofstream(settings_, std::ios::binary) << c.settings;
+    }
+    ClockNames names(settings_, CodePage::Cp1252);
+    hall_.label = c.label;
+    EXPECT_EQ(names.RenameEnd(&hall_, c.label), c.label) << c.what;
+    EXPECT_EQ(hall_.label, c.label) << c.what;
+    EXPECT_EQ(fs::exists(settings_), !c.settings.empty()) << c.what;
+    EXPECT_EQ(SettingsText(), c.settings) << c.what;
+  }
+
+  // After the clock moves, the next search shows the new address.
+  const ClockRecord moved = MakeClock(0x0A4D000D, "A1B2C3", kHallMac);  // 10.77.0.13
+  EXPECT_EQ(ClockNames(settings_, CodePage::Cp1252).Lookup(&moved), "Lobby");
+  fs::remove(settings_);
+  hall_.label = "192.168.1.20 (A1B2C3)";
+  ClockNames(settings_, CodePage::Cp1252).RenameEnd(&hall_, hall_.label);
+  EXPECT_EQ(ClockNames(settings_, CodePage::Cp1252).Lookup(&moved), "");
+  EXPECT_EQ(ClockNames(settings_, CodePage::Cp1252).DefaultLabel(moved), "10.77.0.13 (A1B2C3)");
+}
+
 TEST_F(ClockNamesTest, RenameWithoutASelectedClockDoesNothing) {
   ClockNames names(settings_, CodePage::Cp1252);
   EXPECT_EQ(names.RenameEnd(nullptr, "Hall clock"), std::nullopt);
@@ -182,9 +222,13 @@ TEST_F(ClockNamesTest, RenameWithoutASelectedClockDoesNothing) {
 TEST_F(ClockNamesTest, UnwritableSettingsFileStillRelabelsForThisRun) {
   std::ofstream(settings_) << "";
   ClockNames names(settings_ / "Tessaly.ini", CodePage::Cp1252);  // its folder is a file
-  EXPECT_FALSE(names.Store(hall_, "Hall clock"));
-  EXPECT_EQ(names.RenameEnd(&hall_, "Hall clock"), "Hall clock");
+  std::string problem;
+  EXPECT_FALSE(names.Store(hall_, "Hall clock", &problem));
+  EXPECT_NE(problem.find("could not be written"), std::string::npos) << problem;
+  problem.clear();
+  EXPECT_EQ(names.RenameEnd(&hall_, "Hall clock", &problem), "Hall clock");
   EXPECT_EQ(hall_.label, "Hall clock");
+  EXPECT_NE(problem.find("could not be written"), std::string::npos) << problem;
 }
 
 // A serial is the clock's bytes; one with a line break or ']' could not be a
