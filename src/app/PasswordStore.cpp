@@ -19,8 +19,8 @@ std::string PasswordStore::ReadStoredPassword() const {
   return file_.ReadString(kSection, kKey, "", kMaxPasswordChars);
 }
 
-bool PasswordStore::MatchesLoginPassword(std::string_view typed) const {
-  const std::optional<std::string> stored = file_.TryReadString(kSection, kKey, "", kMaxPasswordChars);
+bool PasswordStore::MatchesLoginPassword(std::string_view typed, std::string* problem) const {
+  const std::optional<std::string> stored = file_.TryReadString(kSection, kKey, "", kMaxPasswordChars, problem);
   if (!stored) {
     return false;
   }
@@ -28,29 +28,48 @@ bool PasswordStore::MatchesLoginPassword(std::string_view typed) const {
   return typed == inForce;
 }
 
+PasswordStore::SaveResult PasswordStore::SavePassword(std::string_view newPassword) {
+  SaveResult result;
+  const IniFile::Lock lock = file_.Hold(&result.problem);
+  if (!lock.Held()) {
+    return result;
+  }
+  const std::optional<std::string> previous = ReadBack(result.problem);
+  if (!previous || !file_.WriteString(kSection, kKey, newPassword, &result.problem)) {
+    return result;
+  }
+  if (ReadBack(result.problem) == newPassword) {
+    return {Saved::Yes, {}};
+  }
+  result.problem.clear();
+  if (!RestoreStoredPassword(*previous, result.problem)) {
+    result.outcome = Saved::NoneInForce;
+  }
+  return result;
+}
+
 bool PasswordStore::WriteStoredPassword(std::string_view newPassword) {
-  const std::string previous = ReadStoredPassword();
-  if (!file_.WriteString(kSection, kKey, newPassword)) {
-    return false;
-  }
-  if (ReadStoredPassword() == newPassword) {
-    return true;
-  }
-  RestoreStoredPassword(previous);
-  return false;
+  return SavePassword(newPassword).outcome == Saved::Yes;
+}
+
+std::optional<std::string> PasswordStore::ReadBack(std::string& problem) const {
+  return file_.TryReadString(kSection, kKey, "", kMaxPasswordChars, &problem);
 }
 
 // Puts back the value read before the failed change. A value that was
 // hand-written with quotes (or blanks kept by them) reads back only when it is
 // written quoted again.
-bool PasswordStore::RestoreStoredPassword(const std::string& previous) {
+bool PasswordStore::RestoreStoredPassword(const std::string& previous, std::string& problem) {
   if (previous.empty()) {
-    return file_.DeleteKey(kSection, kKey);
+    return file_.DeleteKey(kSection, kKey, &problem) && ReadBack(problem) == "";
   }
-  if (file_.WriteString(kSection, kKey, previous) && ReadStoredPassword() == previous) {
-    return true;
+  for (const std::string& written : {previous, "\"" + previous + "\""}) {
+    if (file_.WriteString(kSection, kKey, written, &problem) && ReadBack(problem) == previous) {
+      problem.clear();
+      return true;
+    }
   }
-  return file_.WriteString(kSection, kKey, "\"" + previous + "\"") && ReadStoredPassword() == previous;
+  return false;
 }
 
 }  // namespace marindo

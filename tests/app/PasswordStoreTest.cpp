@@ -1,12 +1,21 @@
 #include "app/PasswordStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include "platform/IniFile.h"
 
 namespace marindo {
 namespace {
@@ -136,6 +145,140 @@ TEST_F(PasswordStoreTest, PasswordTheFileCannotCarryIsRefused) {
       EXPECT_FALSE(store.MatchesLoginPassword(password)) << start.what << ": [" << password << "]";
     }
   }
+}
+
+TEST_F(PasswordStoreTest, SaveTellsWhatIsInForce) {
+  PasswordStore store(settings_);
+  const PasswordStore::SaveResult saved = store.SavePassword("Secret9");
+  EXPECT_EQ(saved.outcome, PasswordStore::Saved::Yes);
+  EXPECT_EQ(saved.problem, "");
+
+  const PasswordStore::SaveResult padded = store.SavePassword(" padded ");
+  EXPECT_EQ(padded.outcome, PasswordStore::Saved::OldInForce);
+  EXPECT_EQ(padded.problem, "") << "the file worked; it cannot carry the password";
+  EXPECT_TRUE(store.MatchesLoginPassword("Secret9"));
+}
+
+// Limits the size of the files this process writes, as a nearly full disk
+// would, until destroyed.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int);
+};
+
+// The new password is written but reads back trimmed; the old one's file is
+// bigger than the new one's and no longer fits. Neither password is in force,
+// and the store must not say the old one is.
+TEST_F(PasswordStoreTest, ChangeThatCannotBeUndoneSaysNoPasswordIsInForce) {
+  const std::string old = "[LOGIN_PSW]\npwd=Secret#1234567\n";  // 31 bytes
+  const std::string changed = "[LOGIN_PSW]\npwd= abcde\n";      // 23 bytes
+  WriteSettings(old);
+  PasswordStore store(settings_);
+  PasswordStore::SaveResult result;
+  {
+    FileSizeLimit limit(25);
+    result = store.SavePassword(" abcde");
+  }
+  EXPECT_EQ(result.outcome, PasswordStore::Saved::NoneInForce);
+  EXPECT_EQ(result.problem,
+            "The settings file " + settings_.string() + " could not be written: File too large.");
+  EXPECT_EQ(SettingsText(), changed);
+  EXPECT_FALSE(store.MatchesLoginPassword("Secret#1234567"));
+  EXPECT_FALSE(store.MatchesLoginPassword(" abcde"));
+}
+
+TEST_F(PasswordStoreTest, SettingsFileThatIsNotARegularFileIsRefusedWithItsReason) {
+  ASSERT_EQ(::mkfifo(settings_.c_str(), 0660), 0);
+  const std::string reason = "The settings file " + settings_.string() +
+                             " is not a regular file; it was neither read nor written. "
+                             "Remove it or replace it with a regular file.";
+  PasswordStore store(settings_);
+  std::string problem;
+  EXPECT_FALSE(store.MatchesLoginPassword("Tulip@KVX", &problem));
+  EXPECT_EQ(problem, reason);
+  problem.clear();
+  EXPECT_FALSE(store.MatchesLoginPassword("wrong", &problem));
+  EXPECT_EQ(problem, reason);
+
+  const PasswordStore::SaveResult result = store.SavePassword("Secret9");
+  EXPECT_EQ(result.outcome, PasswordStore::Saved::OldInForce);
+  EXPECT_EQ(result.problem, reason);
+  EXPECT_TRUE(fs::is_fifo(settings_));
+
+  fs::remove(settings_);
+  problem = "untouched";
+  EXPECT_FALSE(store.MatchesLoginPassword("wrong", &problem));
+  EXPECT_EQ(problem, "untouched") << "a wrong password is no problem of the file";
+}
+
+// The window renames clocks while marindo-cli or a second operator changes the
+// password: each rename loads, edits and renames the whole file. None of them
+// may drop another's change, and none may put an old password back.
+TEST_F(PasswordStoreTest, RenamesAndPasswordChangesOfTwoProcessesLoseNothing) {
+  constexpr int kRenames = 80;
+  constexpr int kChanges = 40;
+  int start[2];
+  ASSERT_EQ(::pipe(start), 0);
+  auto spawn = [&](const std::function<bool()>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(start[1]);
+      char go = 0;
+      while (::read(start[0], &go, 1) < 0) {
+      }
+      ::_exit(work() ? 0 : 1);
+    }
+    return pid;
+  };
+  const auto section = [](int i) { return "SN" + std::to_string(i) + "-00-1A-2B-3C-4D-5E"; };
+  const std::vector<pid_t> children{
+      spawn([&] {
+        IniFile names(settings_);
+        bool allStored = true;
+        for (int i = 0; i < kRenames; ++i) {
+          allStored &= names.WriteString(section(i), "name", "Clock " + std::to_string(i));
+        }
+        return allStored;
+      }),
+      spawn([&] {
+        PasswordStore store(settings_);
+        bool allSaved = true;
+        for (int i = 0; i < kChanges; ++i) {
+          allSaved &= store.WriteStoredPassword("Secret" + std::to_string(i));
+        }
+        return allSaved;
+      }),
+  };
+  ::close(start[0]);
+  ::close(start[1]);
+  for (const pid_t pid : children) {
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write was refused";
+  }
+  EXPECT_EQ(PasswordStore(settings_).ReadStoredPassword(), "Secret" + std::to_string(kChanges - 1));
+  IniFile names(settings_);
+  int lost = 0;
+  for (int i = 0; i < kRenames; ++i) {
+    lost += names.ReadString(section(i), "name", "", 20) == "Clock " + std::to_string(i) ? 0 : 1;
+  }
+  EXPECT_EQ(lost, 0);
 }
 
 }  // namespace
