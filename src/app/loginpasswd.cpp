@@ -1,5 +1,7 @@
 #include "app/loginpasswd.h"
 
+#include <string>
+
 #include "app/PasswordMask.h"
 #include "app/ProgramIcon.h"
 #include "ui_loginpasswd.h"
@@ -14,6 +16,17 @@ constexpr const char* kChanged = "Password changed, please login!";
 // Reported instead of kChanged: telling the operator the change worked when
 // it did not would lock them out with a password that is not in force.
 constexpr const char* kNotSaved = "Password could not be saved; the old password stays in force.";
+// When the new password was written but did not read back, and the old one
+// could not be written back either, neither is in force: saying the old one
+// stays would send the operator back to a login that refuses them.
+constexpr const char* kNoneInForce =
+    "Password could not be saved, and the old password could not be put back: neither the old nor the new "
+    "password works now. The password must be reset by hand in the settings file.";
+
+// A message followed, when the settings file itself failed, by the reason.
+std::string WithProblem(const char* message, const std::string& problem) {
+  return problem.empty() ? std::string(message) : message + std::string("\n\n") + problem;
+}
 
 }  // namespace
 
@@ -42,8 +55,11 @@ void loginpasswd::ConnectShowBox(QCheckBox* box, QLineEdit* field) {
 }
 
 void loginpasswd::ModifyPassword() {
-  if (!passwords_.MatchesLoginPassword(ui_->oldPasswordEdit->text().toStdString())) {
-    notifier_.ShowMessage(kOldMismatch);
+  // A settings file that cannot be read refuses every password; the operator
+  // is told why rather than that they typed the wrong one.
+  std::string problem;
+  if (!passwords_.MatchesLoginPassword(ui_->oldPasswordEdit->text().toStdString(), &problem)) {
+    notifier_.ShowMessage(problem.empty() ? kOldMismatch : problem);
     return;
   }
   const QString newPassword = ui_->newPasswordEdit->text();
@@ -55,12 +71,19 @@ void loginpasswd::ModifyPassword() {
     notifier_.ShowMessage(kTooShort);
     return;
   }
-  if (!passwords_.WriteStoredPassword(newPassword.toStdString())) {
-    notifier_.ShowMessage(kNotSaved);
-    return;
+  const PasswordStore::SaveResult saved = passwords_.SavePassword(newPassword.toStdString());
+  switch (saved.outcome) {
+    case PasswordStore::Saved::Yes:
+      notifier_.ShowMessage(kChanged);
+      accept();
+      return;
+    case PasswordStore::Saved::OldInForce:
+      notifier_.ShowMessage(WithProblem(kNotSaved, saved.problem));
+      return;
+    case PasswordStore::Saved::NoneInForce:
+      notifier_.ShowMessage(WithProblem(kNoneInForce, saved.problem));
+      return;
   }
-  notifier_.ShowMessage(kChanged);
-  accept();
 }
 
 }  // namespace marindo

@@ -2,7 +2,10 @@
 // would: typing into the fields and pressing the buttons.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 
@@ -29,6 +32,9 @@ constexpr const char* kConfirmMismatch = "Confirm password mismatch with new pas
 constexpr const char* kTooShort = "Minimum password length is six!";
 constexpr const char* kChanged = "Password changed, please login!";
 constexpr const char* kNotSaved = "Password could not be saved; the old password stays in force.";
+constexpr const char* kNoneInForce =
+    "Password could not be saved, and the old password could not be put back: neither the old nor the new "
+    "password works now. The password must be reset by hand in the settings file.";
 const QString kBlackCircle = QString(QChar(0x25CF));
 
 template <class T>
@@ -267,6 +273,73 @@ TEST(ChangePasswordWindowTest, CancelAndEscapeLeaveTheStoreAlone) {
     EXPECT_TRUE(notifier.messages.empty());
     EXPECT_FALSE(std::filesystem::exists(settings.Path()));
   }
+}
+
+// Limits the size of the files this process writes, as a nearly full disk
+// would, until destroyed.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
+    rlimit limited = saved_;
+    limited.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int);
+};
+
+class ChangePasswordFailureTest : public ::testing::Test {
+ protected:
+  void Modify(const char* oldPassword, const char* newPassword) {
+    window_.show();
+    TypeInto(&window_, "oldPasswordEdit", oldPassword);
+    TypeInto(&window_, "newPasswordEdit", newPassword);
+    TypeInto(&window_, "confirmPasswordEdit", newPassword);
+    Press(&window_, "modifyButton");
+  }
+
+  TempSettings settings_;
+  PasswordStore passwords_{settings_.Path()};
+  RecordingNotifier notifier_;
+  loginpasswd window_{passwords_, notifier_};
+};
+
+// The new password is written but reads back trimmed, and the old password's
+// bigger file no longer fits: the window must not claim the old one works.
+TEST_F(ChangePasswordFailureTest, NeitherPasswordInForceIsSaidSo) {
+  ASSERT_TRUE(passwords_.WriteStoredPassword("Secret#1234567"));  // a file of 31 bytes
+  {
+    FileSizeLimit limit(25);  // " abcde" makes one of 23
+    Modify("Secret#1234567", " abcde");
+  }
+  const std::string reason =
+      "The settings file " + settings_.Path().string() + " could not be written: File too large.";
+  EXPECT_EQ(notifier_.messages, (std::vector<std::string>{std::string(kNoneInForce) + "\n\n" + reason}));
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_FALSE(passwords_.MatchesLoginPassword("Secret#1234567"));
+  EXPECT_FALSE(passwords_.MatchesLoginPassword(" abcde"));
+}
+
+// Anything but a regular file in the shared folder is refused; the operator
+// hears why instead of being told the old password was wrong.
+TEST_F(ChangePasswordFailureTest, RefusedSettingsFileIsNamedInsteadOfAMismatch) {
+  ASSERT_EQ(::mkfifo(settings_.Path().c_str(), 0660), 0);
+  Modify("Tulip@KVX", "abcdef");
+  EXPECT_EQ(notifier_.messages,
+            (std::vector<std::string>{"The settings file " + settings_.Path().string() +
+                                      " is not a regular file; it was neither read nor written. "
+                                      "Remove it or replace it with a regular file."}));
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_TRUE(std::filesystem::is_fifo(settings_.Path()));
 }
 
 }  // namespace
