@@ -26,8 +26,11 @@ bool CMarindoApp::PassLoginGate() {
   for (;;) {
     Login login(passwords_, notifier_);
     if (login.exec() != QDialog::Accepted) return false;
-    if (passwords_.MatchesLoginPassword(login.Password().toStdString())) return true;
-    notifier_.ShowMessage(kWrongPassword);
+    std::string problem;
+    if (passwords_.MatchesLoginPassword(login.Password().toStdString(), &problem)) return true;
+    // A settings file that was refused lets no one in, and the operator must
+    // learn why rather than try password after password.
+    notifier_.ShowMessage(problem.empty() ? std::string(kWrongPassword) : problem);
   }
 }
 

@@ -411,8 +411,15 @@ void CMarindoDlg::RenameEnd(const QModelIndex& edited, const QString& text) {
   QTreeWidgetItem* item = ui_->clockTree->itemFromIndex(edited);
   ClockRecord* selected = SelectedRecord();
   if (item == nullptr || selected == nullptr || ClockIpOf(item) != selected->ip) return;
-  if (const std::optional<std::string> label = names_.RenameEnd(selected, text.toStdString())) {
+  std::string problem;
+  if (const std::optional<std::string> label = names_.RenameEnd(selected, text.toStdString(), &problem)) {
     item->setText(0, QString::fromStdString(*label));
+  }
+  // A name the settings file refused (a link or a pipe planted there) would
+  // otherwise seem stored and be gone at the next start. The edit may end
+  // inside a search that is emptying the tree: the message waits for that.
+  if (!problem.empty()) {
+    QMetaObject::invokeMethod(this, [this, problem] { notifier_.ShowMessage(problem); }, Qt::QueuedConnection);
   }
 }
 

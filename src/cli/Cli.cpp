@@ -324,7 +324,10 @@ int CliRun::Login() {
     if (const auto* problem = std::get_if<PasswordFileProblem>(&password)) {
       return Fail(BadInput{PasswordFileProblemText(*problem, *args_.passwordFile)});
     }
-    if (store.MatchesLoginPassword(std::get<std::string>(password))) return kCliDone;
+    std::string refusal;
+    if (store.MatchesLoginPassword(std::get<std::string>(password), &refusal)) return kCliDone;
+    // A settings file that was refused is no wrong password: say why.
+    if (!refusal.empty()) return Fail(BadInput{refusal});
     PrintError("Wrong password!");
     return kCliWrongPassword;
   }
@@ -333,7 +336,9 @@ int CliRun::Login() {
     if (!typed) {
       return Fail(BadInput{"no password: type it on a terminal when asked, or give --password-file FILE"});
     }
-    if (store.MatchesLoginPassword(*typed)) return kCliDone;
+    std::string refusal;
+    if (store.MatchesLoginPassword(*typed, &refusal)) return kCliDone;
+    if (!refusal.empty()) return Fail(BadInput{refusal});
     PrintError("Wrong password!");
   }
   return kCliWrongPassword;

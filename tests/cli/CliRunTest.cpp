@@ -188,6 +188,21 @@ TEST_F(CliRunTest, APasswordFileOthersMayReadOrChangeIsRefused) {
   EXPECT_NE(err_.str().find("is not a file"), std::string::npos) << err_.str();
 }
 
+// A link planted in place of the settings file in a shared folder is not
+// followed: the command says so and sends nothing, rather than calling the
+// password wrong.
+TEST_F(CliRunTest, ARefusedSettingsFileIsNamed) {
+  namespace fs = std::filesystem;
+  const std::string password = PasswordFile("Tulip@KVX");
+  const std::string elsewhere = Write("elsewhere.ini", "[LOGIN_PSW]\npwd=Tulip@KVX\n");
+  fs::create_symlink(elsewhere, folder_ / "Tessaly.ini");
+  fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_all);
+  EXPECT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", password}), kCliBadInput);
+  EXPECT_NE(err_.str().find("symbolic link"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().find("Wrong password!"), std::string::npos) << err_.str();
+  EXPECT_TRUE(CodesReceived().empty());
+}
+
 // `show A --json > f; apply all f` would hand every clock A's address.
 TEST_F(CliRunTest, AClocksOwnAddressGoesToOneClockOnly) {
   const std::string password = PasswordFile("Tulip@KVX");

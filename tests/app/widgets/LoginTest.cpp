@@ -121,6 +121,28 @@ TEST_F(LoginGateTest, WrongPasswordThenRightOneOpensTheMainWindowAfterOneMessage
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{kWrongPassword}));
 }
 
+// A link planted in place of the settings file in a folder others can write
+// lets no one in, and says why instead of "Wrong password!".
+TEST_F(LoginGateTest, ARefusedSettingsFileIsNamedNotCalledAWrongPassword) {
+  const std::filesystem::path folder = settings_.Path().parent_path() / ("marindo-shared-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all | std::filesystem::perms::group_all);
+  const std::filesystem::path planted = folder / "Tessaly.ini";
+  std::filesystem::create_symlink(settings_.Path(), planted);
+  PasswordStore store(planted);
+  ModalDriver driver;
+  driver.Then<Login>([](Login* login) { TypeAndLogin(login, "Tulip@KVX"); });
+  driver.Then<Login>([](Login* login) { Press(login, "exitButton"); });
+  int mainWindows = 0;
+  CMarindoApp app(store, notifier_, [&] { ++mainWindows; });
+  app.InitInstance();
+  EXPECT_FALSE(driver.TimedOut());
+  EXPECT_EQ(mainWindows, 0);
+  ASSERT_EQ(notifier_.messages.size(), 1u);
+  EXPECT_NE(notifier_.messages.front().find("symbolic link"), std::string::npos) << notifier_.messages.front();
+  std::filesystem::remove_all(folder);
+}
+
 TEST_F(LoginGateTest, PasswordDifferingOnlyInCaseIsRefused) {
   ModalDriver driver;
   driver.Then<Login>([](Login* login) { TypeAndLogin(login, "tulip@kvx"); });
