@@ -24,6 +24,15 @@ TEST(CliOutputTest, AgeOfTheLastSynchronisation) {
   for (const Case& c : cases) EXPECT_EQ(AgeText(kNow, c.lastSync), c.expected) << c.lastSync;
 }
 
+// A name that is not UTF-8 must not end the program halfway through a backup.
+TEST(CliOutputTest, TextThatIsNotUtf8IsPrintedWithItsBadBytesReplaced) {
+  Json clock;
+  clock["name"] = std::string("Caf\xE9");
+  std::string printed;
+  EXPECT_NO_THROW(printed = JsonDocument(clock));
+  EXPECT_NE(printed.find("Caf\xEF\xBF\xBD"), std::string::npos) << printed;
+}
+
 TEST(CliOutputTest, TableColumnsLineUpWithoutTrailingBlanks) {
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});
   table.AddRow({"10.213.0.100", "A1", "Modify success!"});

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <tuple>
 
 #include <QAction>
@@ -326,6 +327,23 @@ TEST_F(MainWindowTest, ItemsWithOneTextAreToldApartByAddress) {
     EXPECT_EQ(chosen, (std::vector<std::uint32_t>{kClockA, kClockB}));
     window_.reset();
   }
+}
+
+// A name a Windows-era editor stored in its code page is read as text and
+// its clock can be chosen like any other.
+TEST_F(MainWindowTest, AClockWhoseNameIsNotUtf8CanBeChosen) {
+  AddClock(kClockA, "SER-A");
+  AddClock(kClockB, "SER-B");
+  {
+    std::ofstream ini(settings_.Path(), std::ios::binary | std::ios::app);
+    ini << "[SER-B-00-1A-2B-3C-4D-03]\nname=Caf\xE9\n";
+  }
+  CMarindoDlg& window = Open();
+  SearchBroadcast();
+  QTreeWidgetItem* item = ItemOf(QString::fromUtf8("Caf\xC3\xA9"));
+  ASSERT_NE(item, nullptr);
+  ClickItem(item);
+  EXPECT_EQ(window.SelectedClockIp(), kClockB);
 }
 
 struct UnreadCase {
