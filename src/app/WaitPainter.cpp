@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QInputEvent>
+#include <QWindow>
 
 namespace marindo {
 namespace {
@@ -15,7 +16,7 @@ bool IsOperatorInput(const QEvent* event) {
 
 }  // namespace
 
-WaitPainter::WaitPainter(QObject* parent) : QObject(parent) {
+WaitPainter::WaitPainter(QWidget* window) : QObject(window), window_(window) {
   if (QCoreApplication* application = QCoreApplication::instance()) application->installEventFilter(this);
 }
 
@@ -29,8 +30,16 @@ void WaitPainter::PaintPending() {
   holding_ = false;
 }
 
+// The window system hands input to the window first, then to the widget.
+bool WaitPainter::IsForTheWindow(QObject* watched) const {
+  if (window_ == nullptr) return false;
+  if (watched->isWidgetType()) return static_cast<QWidget*>(watched)->window() == window_;
+  if (watched->isWindowType()) return watched == window_->windowHandle();
+  return false;
+}
+
 bool WaitPainter::eventFilter(QObject* watched, QEvent* event) {
-  if (holding_ && IsOperatorInput(event)) {
+  if (holding_ && IsOperatorInput(event) && IsForTheWindow(watched)) {
     event->ignore();
     return true;
   }

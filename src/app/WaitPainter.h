@@ -1,16 +1,21 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 namespace marindo {
 
-// Keeps the windows painting while an exchange waits on their own thread.
-// The operator's clicks, keys and close requests that come meanwhile are
-// dropped, not kept to act later on a window that has moved on.
+// Keeps a window painting while an exchange waits on its thread. The
+// operator's clicks, keys and close requests for that window that come
+// meanwhile are dropped, not kept to act later on a window that has moved on.
+// Other windows (a message box that something pending brings up) take their
+// input as usual.
 class WaitPainter : public QObject {
  public:
-  // Watches every event of the application from now on.
-  explicit WaitPainter(QObject* parent = nullptr);
+  // Holds input off `window` during each PaintPending; watches every event of
+  // the application from now on.
+  explicit WaitPainter(QWidget* window);
   ~WaitPainter() override;
   WaitPainter(const WaitPainter&) = delete;
   WaitPainter& operator=(const WaitPainter&) = delete;
@@ -22,6 +27,9 @@ class WaitPainter : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  bool IsForTheWindow(QObject* watched) const;
+
+  QPointer<QWidget> window_;
   bool holding_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -424,6 +425,24 @@ TEST_F(MainWindowTest, TheWindowKeepsPaintingAndHoldsInputOffWhileItWaits) {
   EXPECT_EQ(Tabs()->currentIndex(), CMarindoDlg::kTabServers) << "the tab click came while the window waited";
   QTest::qWait(50);
   EXPECT_EQ(Tabs()->currentIndex(), CMarindoDlg::kTabServers) << "the tab click was kept for later";
+}
+
+// A message box that something pending brings up while the window waits
+// takes the operator's click like any other: input is held off the waiting
+// window only.
+TEST_F(MainWindowTest, AMessageThatComesUpWhileTheWindowWaitsCanBeClosed) {
+  ScriptedClock& clock = AddClock(kClockA, "SER-A");
+  Open();
+  SearchUnicast(kClockA);
+  Tabs()->setCurrentIndex(CMarindoDlg::kTabServers);
+  clock.SetSilentOn(0x03);
+  QMessageBox box(QMessageBox::Information, "marindo", "came up while waiting", QMessageBox::Ok, window_.get());
+  box.setWindowModality(Qt::ApplicationModal);
+  QTimer::singleShot(30, window_.get(), [&box] { box.open(); });
+  QTimer::singleShot(90, window_.get(), [&box] { QTest::mouseClick(box.button(QMessageBox::Ok), Qt::LeftButton); });
+  ClickItem(Root()->child(0));
+  EXPECT_FALSE(box.isVisible()) << "the click on OK was dropped";
+  EXPECT_EQ(box.result(), QMessageBox::Ok);
 }
 
 TEST_F(MainWindowTest, APortInUseIsReportedAndTheWindowStillOpens) {
