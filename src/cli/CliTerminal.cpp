@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "maint/FirmwareUpgrade.h"
+#include "platform/FileReplace.h"
 
 namespace marindo {
 namespace {
@@ -90,31 +91,20 @@ std::optional<std::string> TerminalPasswordSource::AskPassword(const std::string
 std::variant<std::string, PasswordFileProblem> ReadPasswordFile(const std::string& path) {
   // Opened without blocking, so that a pipe in its place cannot hang us, and
   // checked on the open file, so that nothing can be swapped in between.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return PasswordFileProblem::Unreadable;
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat status {};
-  const bool examined = ::fstat(fd, &status) == 0;
-  if (!examined || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return examined ? PasswordFileProblem::NotAFile : PasswordFileProblem::Unreadable;
-  }
-  if ((status.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
-    ::close(fd);
-    return PasswordFileProblem::OpenToOthers;
-  }
+  if (file.Get() < 0 || ::fstat(file.Get(), &status) != 0) return PasswordFileProblem::Unreadable;
+  if (!S_ISREG(status.st_mode)) return PasswordFileProblem::NotAFile;
+  if ((status.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) return PasswordFileProblem::OpenToOthers;
   std::string text;
   std::array<char, 512> buffer{};
   for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    const ssize_t got = ::read(file.Get(), buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return PasswordFileProblem::Unreadable;
-    }
+    if (got < 0) return PasswordFileProblem::Unreadable;
     text.append(buffer.data(), static_cast<std::size_t>(got));
     if (got == 0 || text.find('\n') != std::string::npos) break;
   }
-  ::close(fd);
   return StripLineEnd(text.substr(0, text.find('\n')));
 }
 

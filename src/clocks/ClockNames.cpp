@@ -14,60 +14,6 @@ constexpr std::string_view kNameKey = "name";
 // one written by hand is cut to the same length as before.
 constexpr std::size_t kMaxNameChars = 259;
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF, as
-// the JSON of marindo-cli demands.
-bool IsUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    unsigned char low = 0x80;  // bounds of the second byte
-    unsigned char high = 0xBF;
-    if (lead < 0x80) {
-      length = 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      low = lead == 0xE0 ? 0xA0 : 0x80;
-      high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      low = lead == 0xF0 ? 0x90 : 0x80;
-      high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
-        return false;
-      }
-    }
-    i += length;
-  }
-  return true;
-}
-
-// The first maxChars characters of UTF-8 text.
-std::string FirstChars(std::string text, std::size_t maxChars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0U) == 0x80U) {
-      continue;
-    }
-    if (chars == maxChars) {
-      text.resize(i);
-      break;
-    }
-    ++chars;
-  }
-  return text;
-}
-
 std::string MacSuffix(const std::array<std::uint8_t, 6>& mac) {
   char text[sizeof "-XX-XX-XX-XX-XX-XX"]{};
   std::snprintf(text, sizeof text, "-%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
@@ -99,7 +45,7 @@ std::string ClockNames::Lookup(const ClockRecord* record) const {
   if (!IsUtf8(stored)) {
     stored = FromCodePage(stored, codePage_);
   }
-  return FirstChars(std::move(stored), kMaxNameChars);
+  return FirstUtf8Chars(stored, kMaxNameChars);
 }
 
 bool ClockNames::Store(const ClockRecord& record, std::string_view name, std::string* problem) {

@@ -16,7 +16,8 @@ constexpr std::uint8_t kSearchCode = 0x01;
 
 }  // namespace
 
-ClockLink::ClockLink(LinkServices services, LinkTimings timings) : services_(services), timings_(timings) {
+ClockLink::ClockLink(LinkServices services, LinkTimings timings)
+    : services_(services), timings_(timings), pacer_(timings.paintInterval, services.whileWaiting) {
   socket_.EnableBroadcast();
   bound_ = socket_.Bind(timings_.bindIp, timings_.localPort);
   socket_.RequestReceiveBuffer(timings_.receiveBufferBytes);
@@ -37,14 +38,6 @@ std::optional<ClockLink::Datagram> ClockLink::ReadQueued() {
   }
 }
 
-void ClockLink::KeepPainting() {
-  if (!services_.whileWaiting) return;
-  const auto now = SteadyClock::now();
-  if (now - lastPaint_ < timings_.paintInterval) return;
-  lastPaint_ = now;
-  services_.whileWaiting();
-}
-
 // Nothing that arrives moves the deadline: a host that sends now and then
 // cannot stretch a wait.
 std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
@@ -54,17 +47,13 @@ std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
     return datagram;
   }
   for (;;) {
-    KeepPainting();
-    // Even past the deadline the socket gets one look: an answer that came
-    // in time is not lost because slow work kept us from reading it.
-    const auto left = std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - SteadyClock::now()),
-                               std::chrono::microseconds{0});
-    const auto wait = services_.whileWaiting ? std::min(left, timings_.paintInterval) : left;
-    if (socket_.WaitReadable(wait)) {
+    pacer_.Pace();
+    const WaitPacer::Slice slice = pacer_.Next(deadline);
+    if (socket_.WaitReadable(slice.wait)) {
       if (auto datagram = ReadQueued()) return datagram;
       continue;  // an empty or oversized datagram: the same deadline holds
     }
-    if (wait == left) return std::nullopt;
+    if (slice.last) return std::nullopt;
   }
 }
 

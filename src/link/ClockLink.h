@@ -17,6 +17,7 @@
 #include "platform/Neighbours.h"
 #include "platform/PortProbe.h"
 #include "platform/UdpSocket.h"
+#include "platform/WaitPacer.h"
 
 namespace marindo {
 
@@ -119,7 +120,6 @@ class ClockLink {
 
   std::optional<Datagram> NextDatagram(Deadline deadline);
   std::optional<Datagram> ReadQueued();
-  void KeepPainting();
   // Moves every datagram already waiting in the socket into our own queue, so
   // that slow work cannot let the kernel's queue overflow.
   void DrainSocket();
@@ -136,7 +136,7 @@ class ClockLink {
   ClockList clocks_;
   std::vector<std::uint32_t> broadcastList_;
   std::deque<Datagram> queued_;
-  std::chrono::steady_clock::time_point lastPaint_{};
+  WaitPacer pacer_;
 };
 
 // The outcome that a modify's answer (or its absence) stands for.

@@ -84,26 +84,16 @@ struct TftpClient::DownloadState {
 };
 
 TftpClient::TftpClient(CodePage codePage, TftpTimings timings, TftpIo& io)
-    : codePage_(codePage), timings_(timings), io_(io), serverPort_(timings.serverPort) {}
+    : codePage_(codePage), timings_(timings), io_(io), serverPort_(timings.serverPort), pacer_(timings.paintInterval) {}
 
 std::optional<TftpDatagram> TftpClient::ReceiveBefore(TftpSocket& socket, std::span<std::uint8_t> buffer,
                                                       Deadline deadline) {
-  using SteadyClock = std::chrono::steady_clock;
   for (;;) {
-    auto now = SteadyClock::now();
-    if (whileWaiting_ && now - lastPaint_ >= timings_.paintInterval) {
-      lastPaint_ = now;
-      whileWaiting_();
-      now = SteadyClock::now();
-    }
-    // Even past the deadline the socket gets one look: a datagram that came
-    // in time is not lost because we were slow to read it.
-    const auto remaining =
-        std::max(std::chrono::ceil<std::chrono::microseconds>(deadline - now), std::chrono::microseconds{0});
-    const auto wait = whileWaiting_ ? std::min(remaining, timings_.paintInterval) : remaining;
-    if (auto datagram = socket.Receive(buffer, wait)) return datagram;
+    pacer_.Pace();
+    const WaitPacer::Slice slice = pacer_.Next(deadline);
+    if (auto datagram = socket.Receive(buffer, slice.wait)) return datagram;
     // A socket that reports its whole wait passed is taken at its word.
-    if (wait == remaining) return std::nullopt;
+    if (slice.last) return std::nullopt;
   }
 }
 

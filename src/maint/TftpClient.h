@@ -8,6 +8,7 @@
 
 #include "maint/TftpIo.h"
 #include "platform/CodePage.h"
+#include "platform/WaitPacer.h"
 
 namespace marindo {
 
@@ -77,7 +78,7 @@ class TftpClient {
 
   // Called over and over while a transfer waits, at least every paint
   // interval, so that a window can keep painting.
-  void SetWhileWaiting(std::function<void()> whileWaiting) { whileWaiting_ = std::move(whileWaiting); }
+  void SetWhileWaiting(std::function<void()> whileWaiting) { pacer_.SetWhileWaiting(std::move(whileWaiting)); }
 
   // The clock's port that upload packets go to.
   std::uint16_t ServerPort() const { return serverPort_; }
@@ -101,8 +102,7 @@ class TftpClient {
   TftpTimings timings_;
   TftpIo& io_;
   std::uint16_t serverPort_;
-  std::function<void()> whileWaiting_;
-  std::chrono::steady_clock::time_point lastPaint_{};
+  WaitPacer pacer_;
 };
 
 }  // namespace marindo

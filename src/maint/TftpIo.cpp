@@ -1,15 +1,13 @@
 #include "maint/TftpIo.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <utility>
 
+#include "platform/FileReplace.h"
 #include "platform/UdpSocket.h"
 
 namespace marindo {
@@ -70,82 +68,19 @@ class DiskFileSource : public TftpFileSource {
   std::uint64_t length_;
 };
 
-// A descriptor closed when it goes; Close() reports what close(2) said.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() { Close(); }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  bool Close() {
-    if (fd_ < 0) return true;
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Gives `from` the name `to` unless something has that name already.
-bool RenameWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without that rename still refuse a hard link over a name.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
-}
-
-// The folder's entry of a renamed file survives a power cut only once the
-// folder itself is on disk.
-void SyncFolder(const std::filesystem::path& file) {
-  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
+// The log grows in a temporary file beside its name and takes the name only
+// when whole, never over a file that took it meanwhile.
 class DiskFileSink : public TftpFileSink {
  public:
-  DiskFileSink(int fd, std::string temporary, std::string final)
-      : fd_(fd), temporary_(std::move(temporary)), final_(std::move(final)) {}
-  ~DiskFileSink() override {
-    if (!committed_) {
-      fd_.Close();
-      ::unlink(temporary_.c_str());
-    }
-  }
+  DiskFileSink(std::unique_ptr<TemporaryFile> file, std::string target)
+      : file_(std::move(file)), target_(std::move(target)) {}
 
-  bool Append(std::span<const std::uint8_t> bytes) override { return WriteAll(fd_.Get(), bytes); }
-
-  bool Commit() override {
-    if (committed_) return true;
-    if (::fsync(fd_.Get()) != 0 || !fd_.Close()) return false;
-    if (!RenameWithoutReplacing(temporary_, final_)) return false;
-    committed_ = true;
-    SyncFolder(final_);
-    return true;
-  }
+  bool Append(std::span<const std::uint8_t> bytes) override { return WriteAll(file_->Get(), bytes); }
+  bool Commit() override { return file_->Commit(target_, TemporaryFile::Over::Refuse); }
 
  private:
-  Descriptor fd_;
-  std::string temporary_;
-  std::string final_;
-  bool committed_ = false;
+  std::unique_ptr<TemporaryFile> file_;
+  std::string target_;
 };
 
 class OperatingSystemIo : public TftpIo {
@@ -166,22 +101,19 @@ class OperatingSystemIo : public TftpIo {
     return std::make_unique<DiskFileSource>(std::move(file), static_cast<std::uint64_t>(status.st_size));
   }
 
-  // The file grows under a hidden name beside `path`, made exclusively
-  // (mkstemp), so nothing at `path`, a link included, is ever opened.
+  // Nothing at `path`, a link included, is ever opened: the file is made
+  // exclusively under a hidden name beside it.
   std::unique_ptr<TftpFileSink> CreateNew(const std::string& path) override {
     struct stat existing {};
     if (::lstat(path.c_str(), &existing) == 0 || errno != ENOENT) return nullptr;
-    const std::filesystem::path target(path);
-    std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + ".partial-XXXXXX")).string();
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    auto file = std::make_unique<TemporaryFile>(path, "partial-");
+    if (file->Get() < 0) return nullptr;
     // A log is an ordinary file of its reader's: mkstemp's owner-only mode
     // gives way to what the user's umask allows.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, static_cast<mode_t>(0666 & ~mask));
-    return std::make_unique<DiskFileSink>(fd, std::move(temporary), path);
+    ::fchmod(file->Get(), static_cast<mode_t>(0666 & ~mask));
+    return std::make_unique<DiskFileSink>(std::move(file), path);
   }
 };
 

@@ -49,6 +49,13 @@ std::string ToCodePage(std::string_view utf8, CodePage cp);
 // bytes without splitting a double-byte character.
 std::string FitToField(std::string_view encoded, std::size_t width, CodePage cp);
 
+// Whether `text` is strict UTF-8: no overlong forms, no surrogates, nothing
+// past U+10FFFF, as JSON readers demand.
+bool IsUtf8(std::string_view text);
+
+// The first maxChars characters (code points) of UTF-8 text.
+std::string FirstUtf8Chars(std::string_view text, std::size_t maxChars);
+
 // The bytes up to the first zero byte, at most maxBytes: fixed-width fields
 // that are full carry no terminator.
 std::string TextBeforeZero(const char* bytes, std::size_t maxBytes);

@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CodePage.h"
+#include "platform/FileReplace.h"
 #include "platform/FolderLock.h"
 
 namespace marindo {
@@ -330,30 +332,6 @@ std::string TextRefused(const fs::path& file) {
   return "This text cannot be stored in the settings file " + file.string() + ".";
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-
-  int Get() const { return fd_; }
-
-  // close() reports late write errors of some file systems, so its result
-  // counts.
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 fs::path FolderOf(const fs::path& path) {
   fs::path folder = path.parent_path();
   return folder.empty() ? fs::path(".") : folder;
@@ -450,20 +428,6 @@ std::optional<Loaded> Load(const Location& where, std::string& problem) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
-
 // Creates the missing folders of `folder`. mkdir's mode passes through the
 // umask, so the mode is set again on each folder made here.
 std::error_code EnsureFolder(const fs::path& folder) {
@@ -507,50 +471,6 @@ void TakeOverOwnerAndMode(int fd, const std::optional<struct stat>& existing) {
   }
 }
 
-void SyncFolder(const fs::path& folder) {
-  FileDescriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directory.Get() >= 0 && ::fsync(directory.Get()) != 0) {
-    // The rename is done; a lost folder sync only matters on a crash.
-  }
-}
-
-// A temporary file beside the target, created exclusively under a name no
-// one can guess beforehand; removed again unless it was renamed over the
-// target.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const fs::path& target)
-      : path_((target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string()),
-        file_(::mkostemp(path_.data(), O_CLOEXEC)),
-        error_(file_.Get() >= 0 ? std::error_code() : LastError()) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (!error_ && !renamed_) {
-      ::unlink(path_.c_str());
-    }
-  }
-
-  int Get() const { return file_.Get(); }
-  std::error_code Error() const { return error_; }
-
-  // rename() replaces the entry itself: whatever the target's name stood for
-  // (a link planted meanwhile, say) is not written through.
-  bool CloseAndRenameOver(const fs::path& target) {
-    if (!file_.Close()) {
-      return false;
-    }
-    renamed_ = ::rename(path_.c_str(), target.c_str()) == 0;
-    return renamed_;
-  }
-
- private:
-  std::string path_;
-  FileDescriptor file_;
-  std::error_code error_;
-  bool renamed_ = false;
-};
-
 bool ReplaceFile(const fs::path& target, std::string_view content, const std::optional<struct stat>& existing,
                  std::string& problem) {
   TemporaryFile temporary(target);
@@ -559,32 +479,15 @@ bool ReplaceFile(const fs::path& target, std::string_view content, const std::op
     return false;
   }
   TakeOverOwnerAndMode(temporary.Get(), existing);
-  if (!WriteAll(temporary.Get(), content) || ::fsync(temporary.Get()) != 0 ||
-      !temporary.CloseAndRenameOver(target)) {
+  // The rename replaces the entry itself: a link planted at the target
+  // meanwhile is not written through.
+  if (!WriteAll(temporary.Get(), content) || !temporary.Commit(target, TemporaryFile::Over::Replace)) {
     problem = CannotWrite(target, LastError());
     return false;
   }
-  SyncFolder(FolderOf(target));
   return true;
 }
 
-bool IsContinuationByte(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0U) == 0x80U;
-}
-
-std::string FirstChars(std::string_view text, std::size_t maxChars) {
-  std::size_t chars = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (IsContinuationByte(text[i])) {
-      continue;
-    }
-    if (chars == maxChars) {
-      return std::string(text.substr(0, i));
-    }
-    ++chars;
-  }
-  return std::string(text);
-}
 
 }  // namespace
 
@@ -603,7 +506,7 @@ const fs::path& IniFile::Path() const {
 std::string IniFile::ReadString(std::string_view section, std::string_view key, std::string_view fallback,
                                 std::size_t maxChars) const {
   std::optional<std::string> value = TryReadString(section, key, fallback, maxChars);
-  return value ? std::move(*value) : FirstChars(fallback, maxChars);
+  return value ? std::move(*value) : FirstUtf8Chars(fallback, maxChars);
 }
 
 std::optional<std::string> IniFile::TryReadString(std::string_view section, std::string_view key,
@@ -616,7 +519,7 @@ std::optional<std::string> IniFile::TryReadString(std::string_view section, std:
     return std::nullopt;
   }
   const std::optional<std::string> value = ini::FindValue(loaded->content, section, key);
-  return FirstChars(value ? std::string_view(*value) : fallback, maxChars);
+  return FirstUtf8Chars(value ? std::string_view(*value) : fallback, maxChars);
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value,

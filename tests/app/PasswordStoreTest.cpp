@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FileSizeLimit.h"
 #include "platform/IniFile.h"
 
 namespace marindo {
@@ -159,27 +160,7 @@ TEST_F(PasswordStoreTest, SaveTellsWhatIsInForce) {
   EXPECT_TRUE(store.MatchesLoginPassword("Secret9"));
 }
 
-// Limits the size of the files this process writes, as a nearly full disk
-// would, until destroyed.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
-    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
-    rlimit limited = saved_;
-    limited.rlim_cur = bytes;
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int);
-};
+using testing::FileSizeLimit;
 
 // The new password is written but reads back trimmed; the old one's file is
 // bigger than the new one's and no longer fits. Neither password is in force,

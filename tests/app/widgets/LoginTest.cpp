@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "app/CMarindoApp.h"
+#include "app/FileSizeLimit.h"
 #include "app/Login.h"
 #include "app/loginpasswd.h"
 #include "widgets/WidgetTestSupport.h"
@@ -297,27 +298,7 @@ TEST(ChangePasswordWindowTest, CancelAndEscapeLeaveTheStoreAlone) {
   }
 }
 
-// Limits the size of the files this process writes, as a nearly full disk
-// would, until destroyed.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
-    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &saved_), 0);
-    rlimit limited = saved_;
-    limited.rlim_cur = bytes;
-    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*oldHandler_)(int);
-};
+using testing::FileSizeLimit;
 
 class ChangePasswordFailureTest : public ::testing::Test {
  protected:
