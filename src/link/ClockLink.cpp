@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "link/AnswerCodes.h"
 #include "link/BroadcastList.h"
@@ -13,15 +14,53 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr std::uint8_t kSearchCode = 0x01;
+// How long the receiver thread waits on the socket before it looks whether
+// it should stop.
+constexpr std::chrono::milliseconds kReceiverLook{20};
+// Lookups of new clocks at once: a neighbour lookup may wait a second for an
+// ARP answer that never comes, and a site may hold a thousand clocks.
+constexpr std::size_t kLookupThreads = 64;
+
+std::vector<Adapter::Address> LocalNetworks(const std::vector<Adapter>& adapters) {
+  std::vector<Adapter::Address> networks;
+  for (const Adapter& adapter : adapters) {
+    networks.insert(networks.end(), adapter.addresses.begin(), adapter.addresses.end());
+  }
+  return networks;
+}
 
 }  // namespace
 
 ClockLink::ClockLink(LinkServices services, LinkTimings timings)
-    : services_(services), timings_(timings), pacer_(timings.paintInterval, services.whileWaiting) {
+    : services_(services),
+      timings_(timings),
+      pacer_(timings.paintInterval, services.whileWaiting),
+      lookupPool_(kLookupThreads) {
   socket_.EnableBroadcast();
   bound_ = socket_.Bind(timings_.bindIp, timings_.localPort);
   socket_.RequestReceiveBuffer(timings_.receiveBufferBytes);
-  broadcastList_ = BuildBroadcastList(services_.adapters.Adapters());
+  const std::vector<Adapter> adapters = services_.adapters.Adapters();
+  broadcastList_ = BuildBroadcastList(adapters);
+  localNetworks_ = LocalNetworks(adapters);
+}
+
+ClockLink::~ClockLink() {
+  if (receiving_) {
+    receiving_ = false;
+    receiver_.join();
+  }
+}
+
+void ClockLink::ClearClocks() {
+  const std::lock_guard lock(mutex_);
+  clocks_.ClearClocks();
+}
+
+std::optional<ClockRecord> ClockLink::Snapshot(std::uint32_t ip) const {
+  const std::lock_guard lock(mutex_);
+  const ClockRecord* record = clocks_.FindByIp(ip);
+  if (record == nullptr) return std::nullopt;
+  return *record;
 }
 
 std::optional<ClockLink::Datagram> ClockLink::ReadQueued() {
@@ -57,13 +96,13 @@ std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
   }
 }
 
-void ClockLink::DrainSocket() {
-  while (auto datagram = ReadQueued()) queued_.push_back(*datagram);
-}
-
 std::optional<HandledFrame> ClockLink::WaitReply(std::uint32_t ip, std::uint8_t requestCode, Deadline deadline) {
   while (const auto datagram = NextDatagram(deadline)) {
-    const auto handled = HandleFrame(std::span(datagram->bytes).first(datagram->size), datagram->sender);
+    std::optional<HandledFrame> handled;
+    {
+      const std::lock_guard lock(mutex_);
+      handled = HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender);
+    }
     const bool fromClock = datagram->sender == ip && datagram->senderPort == timings_.clockPort;
     if (handled && fromClock && AnswersRequest(requestCode, handled->code)) return handled;
   }
@@ -78,17 +117,41 @@ void ClockLink::DiscardStale() {
 
 std::optional<HandledFrame> ClockLink::SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip,
                                                        std::uint8_t requestCode) {
+  if (receiving_) return SendAndAwait(bytes, ip, requestCode);
   // Whatever is already waiting answers an exchange whose wait has ended (a
   // late or repeated reply). Taken for this exchange's answer, an old
   // "success" would be reported for a change the clock may refuse.
   DiscardStale();
-  for (int attempt = 0; attempt < timings_.tries; ++attempt) {
+  std::optional<HandledFrame> answer;
+  for (int attempt = 0; attempt < timings_.tries && !answer; ++attempt) {
     // A failed send is not reported: the wait that follows times out.
     socket_.SendTo(bytes, ip, timings_.clockPort);
     const Deadline deadline = SteadyClock::now() + timings_.replyWait;
-    if (auto answer = WaitReply(ip, requestCode, deadline)) return answer;
+    answer = WaitReply(ip, requestCode, deadline);
   }
-  return std::nullopt;
+  FinishLookups();
+  return answer;
+}
+
+// The receiver thread reads the socket; this exchange is answered only by
+// what arrives once it is waiting, which keeps out late answers to earlier
+// exchanges as DiscardStale does.
+std::optional<HandledFrame> ClockLink::SendAndAwait(std::span<const std::uint8_t> bytes, std::uint32_t ip,
+                                                    std::uint8_t requestCode) {
+  Waiter waiter;
+  waiter.ip = ip;
+  waiter.requestCode = requestCode;
+  std::unique_lock lock(mutex_);
+  waiters_.push_back(&waiter);
+  for (int attempt = 0; attempt < timings_.tries && !waiter.answer; ++attempt) {
+    lock.unlock();
+    socket_.SendTo(bytes, ip, timings_.clockPort);
+    const Deadline deadline = SteadyClock::now() + timings_.replyWait;
+    lock.lock();
+    waiter.answered.wait_until(lock, deadline, [&] { return waiter.answer.has_value(); });
+  }
+  std::erase(waiters_, &waiter);
+  return waiter.answer;
 }
 
 std::optional<HandledFrame> ClockLink::Query(std::uint32_t ip, std::uint8_t code) {
@@ -119,6 +182,7 @@ void ClockLink::SearchBroadcast() {
     }
     CollectSearchReplies(SteadyClock::now() + timings_.searchPassLimit);
   }
+  FinishLookups();
 }
 
 void ClockLink::CollectSearchReplies(Deadline passEnd) {
@@ -126,16 +190,117 @@ void ClockLink::CollectSearchReplies(Deadline passEnd) {
     const Deadline quietEnd = std::min<Deadline>(SteadyClock::now() + timings_.searchQuiet, passEnd);
     const auto datagram = NextDatagram(quietEnd);
     if (!datagram) return;
-    HandleFrame(std::span(datagram->bytes).first(datagram->size), datagram->sender);
+    const std::lock_guard lock(mutex_);
+    HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender);
   }
 }
 
 bool ClockLink::SearchUnicast(std::uint32_t ip) {
   const ClockFrame request = ClockFrame::SearchRequest();
-  return SendWithRetries(request.Bytes(), ip, kSearchCode).has_value();
+  const bool answered = SendWithRetries(request.Bytes(), ip, kSearchCode).has_value();
+  FinishLookups(ip);
+  return answered;
+}
+
+void ClockLink::StartConcurrent() {
+  if (receiving_) return;
+  DiscardStale();
+  receiving_ = true;
+  receiver_ = std::thread([this] { ReceiveUntilStopped(); });
+}
+
+void ClockLink::StopConcurrent() {
+  if (!receiving_) return;
+  receiving_ = false;
+  receiver_.join();
+  FinishLookups();
+}
+
+void ClockLink::ReceiveUntilStopped() {
+  while (receiving_) {
+    if (!socket_.WaitReadable(kReceiverLook)) continue;
+    while (const auto datagram = ReadQueued()) Dispatch(*datagram);
+  }
+}
+
+void ClockLink::Dispatch(const Datagram& datagram) {
+  const std::lock_guard lock(mutex_);
+  const auto handled = HandleLocked(std::span(datagram.bytes).first(datagram.size), datagram.sender);
+  if (!handled || datagram.senderPort != timings_.clockPort) return;
+  if (sweepAnswered_ != nullptr && handled->code == kSearchCode && clocks_.FindByIp(datagram.sender) != nullptr) {
+    sweepAnswered_->insert(datagram.sender);
+  }
+  for (Waiter* waiter : waiters_) {
+    if (!waiter->answer && waiter->ip == datagram.sender && AnswersRequest(waiter->requestCode, handled->code)) {
+      waiter->answer = handled;
+      waiter->answered.notify_one();
+      return;
+    }
+  }
+}
+
+void ClockLink::SendPaced(std::span<const std::uint32_t> addresses, const ClockFrame& frame, int packetsPerSecond) {
+  const auto gap = std::chrono::duration<double>(1.0 / std::max(packetsPerSecond, 1));
+  const auto start = SteadyClock::now();
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    const auto due = start + std::chrono::duration_cast<SteadyClock::duration>(gap * static_cast<double>(i));
+    // Sleeps come in slices of a millisecond or more: shorter ones cost more
+    // than they pace.
+    if (due - SteadyClock::now() > std::chrono::milliseconds(1)) std::this_thread::sleep_until(due);
+    socket_.SendTo(frame.Bytes(), addresses[i], timings_.clockPort);
+  }
+}
+
+std::vector<std::uint32_t> ClockLink::Sweep(std::span<const std::uint32_t> addresses, int packetsPerSecond) {
+  const bool wasConcurrent = receiving_;
+  StartConcurrent();
+  std::unordered_set<std::uint32_t> answered;
+  {
+    const std::lock_guard lock(mutex_);
+    sweepAnswered_ = &answered;
+  }
+  const ClockFrame request = ClockFrame::SearchRequest();
+  std::vector<std::uint32_t> silent(addresses.begin(), addresses.end());
+  for (int pass = 0; pass < timings_.tries && !silent.empty(); ++pass) {
+    SendPaced(silent, request, packetsPerSecond);
+    const Deadline passEnd = SteadyClock::now() + timings_.replyWait;
+    std::unique_lock lock(mutex_);
+    // Ends early once every address of the pass has answered.
+    while (SteadyClock::now() < passEnd &&
+           !std::ranges::all_of(silent, [&](std::uint32_t ip) { return answered.contains(ip); })) {
+      lock.unlock();
+      std::this_thread::sleep_for(kReceiverLook);
+      lock.lock();
+    }
+    std::erase_if(silent, [&](std::uint32_t ip) { return answered.contains(ip); });
+  }
+  {
+    const std::lock_guard lock(mutex_);
+    sweepAnswered_ = nullptr;
+  }
+  if (!wasConcurrent) {
+    StopConcurrent();
+  } else {
+    FinishLookups();
+  }
+  std::vector<std::uint32_t> found;
+  for (std::uint32_t ip : addresses) {
+    if (answered.contains(ip)) found.push_back(ip);
+  }
+  return found;
 }
 
 std::optional<HandledFrame> ClockLink::HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
+  std::optional<HandledFrame> handled;
+  {
+    const std::lock_guard lock(mutex_);
+    handled = HandleLocked(bytes, sender);
+  }
+  FinishLookups();
+  return handled;
+}
+
+std::optional<HandledFrame> ClockLink::HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
   const std::optional<ReceivedFrame> frame = AcceptDatagram(bytes);
   if (!frame) return std::nullopt;
   HandledFrame handled{.code = frame->Code(), .sender = sender};
@@ -166,6 +331,25 @@ bool ClockLink::ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor) {
   return services_.probe.Accepts(ip, timings_.probePort, timings_.probeWait);
 }
 
+// ARP does not cross a router: a clock on no local network has no MAC
+// address to find, and asking would only cost the full neighbour wait.
+bool ClockLink::OnLocalSubnet(std::uint32_t ip) const {
+  return std::ranges::any_of(localNetworks_, [&](const Adapter::Address& network) {
+    return (network.ip & network.mask) == (ip & network.mask);
+  });
+}
+
+ClockLink::RecordLookup ClockLink::LookUp(ClockRecord record) {
+  RecordLookup lookup;
+  if (OnLocalSubnet(record.ip)) lookup.mac = services_.neighbours.LookupMac(record.ip);
+  if (lookup.mac) {
+    record.mac = *lookup.mac;
+    lookup.name = services_.names.Lookup(&record);
+  }
+  lookup.newPlatform = ProbeNewPlatform(record.ip, record.firmwareMajor);
+  return lookup;
+}
+
 void ClockLink::AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender) {
   const std::optional<SearchReply> reply = ReadSearchReply(frame.Payload());
   if (!reply || reply->serial[0] == '\0') return;
@@ -189,20 +373,42 @@ void ClockLink::AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender)
   record.lastSyncTime = reply->lastSyncTime;
   record.syncServerIp = reply->syncServerIp;
   record.radio = reply->radio;
-
-  // ARP and the port probe can take a second; keep the replies of the other
-  // clocks safe in our own queue meanwhile.
-  DrainSocket();
   record.label = services_.names.DefaultLabel(record);
-  if (const std::optional<MacAddress> mac = services_.neighbours.LookupMac(sender)) {
-    record.mac = *mac;
-    if (std::string name = services_.names.Lookup(&record); !name.empty()) {
-      record.label = std::move(name);
+
+  // The lookups run away from the socket, so the other clocks' replies are
+  // read meanwhile; the record is completed when they are in.
+  auto task = std::make_shared<std::packaged_task<RecordLookup()>>([this, record] { return LookUp(record); });
+  lookups_.push_back({.ip = sender, .serial = record.serial, .result = task->get_future()});
+  lookupPool_.Post([task] { (*task)(); });
+  clocks_.Append(std::move(record));
+}
+
+void ClockLink::FinishLookups(std::optional<std::uint32_t> ip) {
+  std::vector<PendingLookup> finishing;
+  {
+    const std::lock_guard lock(mutex_);
+    auto mine = std::ranges::stable_partition(lookups_, [&](const PendingLookup& lookup) {
+      return ip && lookup.ip != *ip;
+    });
+    std::move(mine.begin(), mine.end(), std::back_inserter(finishing));
+    lookups_.erase(mine.begin(), mine.end());
+  }
+  for (PendingLookup& pending : finishing) {
+    // A window keeps painting meanwhile; only its own thread paces.
+    while (pending.result.wait_for(timings_.paintInterval) != std::future_status::ready) {
+      if (!receiving_) pacer_.Pace();
     }
   }
-  DrainSocket();
-  record.newPlatform = ProbeNewPlatform(sender, record.firmwareMajor);
-  clocks_.Append(std::move(record));
+  const std::lock_guard lock(mutex_);
+  for (PendingLookup& pending : finishing) {
+    const RecordLookup lookup = pending.result.get();
+    ClockRecord* record = clocks_.FindByIp(pending.ip);
+    // The list may have been cleared, or another clock taken the address.
+    if (record == nullptr || record->serial != pending.serial) continue;
+    if (lookup.mac) record->mac = *lookup.mac;
+    if (!lookup.name.empty()) record->label = lookup.name;
+    record->newPlatform = lookup.newPlatform;
+  }
 }
 
 }  // namespace marindo

@@ -1,18 +1,26 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "clocks/ClockList.h"
 #include "clocks/ClockNames.h"
 #include "link/ClockFrame.h"
 #include "link/LinkTimings.h"
+#include "link/TaskPool.h"
 #include "platform/Adapters.h"
 #include "platform/Neighbours.h"
 #include "platform/PortProbe.h"
@@ -66,12 +74,25 @@ struct LinkServices {
 // clock's own answer: a checked frame from its address and clock port whose
 // code answers the request. Each try's deadline is fixed when it is sent.
 // The link returns what happened; the front ends tell the operator.
+//
+// The windows call the link from one thread, which reads the socket while it
+// waits. Between StartConcurrent and StopConcurrent a receiver thread of the
+// link reads the socket instead and hands each answer to the exchange waiting
+// for it, so that many clocks can be in flight at once, each from its own
+// thread; records are then read through Snapshot.
+//
+// A new clock's MAC address, stored name and model are looked up on worker
+// threads, so that a slow neighbour lookup or port probe holds up no other
+// clock; each call that finds clocks returns once their lookups are in.
 class ClockLink {
  public:
   using Deadline = std::chrono::steady_clock::time_point;
   static constexpr std::size_t kReceiveBufferSize = 256;
 
   explicit ClockLink(LinkServices services, LinkTimings timings = {});
+  ~ClockLink();
+  ClockLink(const ClockLink&) = delete;
+  ClockLink& operator=(const ClockLink&) = delete;
 
   ClockList& Clocks() { return clocks_; }
   const ClockList& Clocks() const { return clocks_; }
@@ -82,8 +103,15 @@ class ClockLink {
   std::uint16_t LocalPort() const { return socket_.LocalPort(); }
   const LinkTimings& Timings() const { return timings_; }
 
-  void ClearClocks() { clocks_.ClearClocks(); }
+  void ClearClocks();
   ClockRecord* FindByIp(std::uint32_t ip) { return clocks_.FindByIp(ip); }
+  // A copy of the record of `ip`, safe to take while exchanges run.
+  std::optional<ClockRecord> Snapshot(std::uint32_t ip) const;
+
+  // Exchanges may come from several threads until StopConcurrent, which
+  // returns once the receiver has stopped and every lookup is in.
+  void StartConcurrent();
+  void StopConcurrent();
 
   // Handles every datagram that arrives until `deadline`; the first that is
   // `ip`'s answer to a request of `requestCode` ends the wait and is returned.
@@ -103,12 +131,15 @@ class ClockLink {
   // The search request to one address, up to three times; true when that
   // clock answered it.
   bool SearchUnicast(std::uint32_t ip);
+  // The search request to each address, streamed at no more than
+  // `packetsPerSecond`, then again to the addresses still silent, for as many
+  // passes as an exchange has tries; each pass waits one reply wait after its
+  // last send. The addresses whose clock answered, in the order given.
+  std::vector<std::uint32_t> Sweep(std::span<const std::uint32_t> addresses, int packetsPerSecond);
 
   // Every received datagram goes through here: checksum, then the command
   // code. Nothing for a datagram that is dropped.
   std::optional<HandledFrame> HandleFrame(std::span<const std::uint8_t> bytes, std::uint32_t sender);
-  // A search reply becomes a new record or refreshes the sender's record.
-  void AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender);
 
  private:
   struct Datagram {
@@ -117,26 +148,67 @@ class ClockLink {
     std::uint32_t sender = 0;
     std::uint16_t senderPort = 0;
   };
+  // An exchange in flight while the receiver thread reads the socket.
+  struct Waiter {
+    std::uint32_t ip = 0;
+    std::uint8_t requestCode = 0;
+    std::optional<HandledFrame> answer;
+    std::condition_variable answered;
+  };
+  // What is looked up about a new clock away from the socket.
+  struct RecordLookup {
+    std::optional<MacAddress> mac;
+    std::string name;
+    bool newPlatform = false;
+  };
+  struct PendingLookup {
+    std::uint32_t ip = 0;
+    std::array<char, 21> serial{};
+    std::future<RecordLookup> result;
+  };
 
   std::optional<Datagram> NextDatagram(Deadline deadline);
   std::optional<Datagram> ReadQueued();
-  // Moves every datagram already waiting in the socket into our own queue, so
-  // that slow work cannot let the kernel's queue overflow.
-  void DrainSocket();
   void DiscardStale();
   std::optional<HandledFrame> SendWithRetries(std::span<const std::uint8_t> bytes, std::uint32_t ip,
                                               std::uint8_t requestCode);
+  std::optional<HandledFrame> SendAndAwait(std::span<const std::uint8_t> bytes, std::uint32_t ip,
+                                           std::uint8_t requestCode);
   void CollectSearchReplies(Deadline passEnd);
+  void ReceiveUntilStopped();
+  void Dispatch(const Datagram& datagram);
+  // HandleFrame with the lock held; new records' lookups are left running.
+  std::optional<HandledFrame> HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender);
+  // A search reply becomes a new record or refreshes the sender's record.
+  void AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender);
+  RecordLookup LookUp(ClockRecord record);
+  bool OnLocalSubnet(std::uint32_t ip) const;
   bool ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor);
+  // Waits for the lookups of new records (of `ip` alone, or all) and puts
+  // their results into the records.
+  void FinishLookups(std::optional<std::uint32_t> ip = std::nullopt);
+  void SendPaced(std::span<const std::uint32_t> addresses, const ClockFrame& frame, int packetsPerSecond);
 
   LinkServices services_;
   LinkTimings timings_;
   UdpSocket socket_;
   bool bound_ = false;
-  ClockList clocks_;
+  std::vector<Adapter::Address> localNetworks_;
   std::vector<std::uint32_t> broadcastList_;
   std::deque<Datagram> queued_;
   WaitPacer pacer_;
+
+  // Guards the records, the waiters, the pending lookups and the sweep's
+  // answers against the receiver thread and the exchanges' threads.
+  mutable std::mutex mutex_;
+  ClockList clocks_;
+  std::vector<Waiter*> waiters_;
+  std::vector<PendingLookup> lookups_;
+  std::unordered_set<std::uint32_t>* sweepAnswered_ = nullptr;
+  std::atomic<bool> receiving_{false};
+  std::thread receiver_;
+  // Last, so that it goes first: its tasks use the services above.
+  TaskPool lookupPool_;
 };
 
 // The outcome that a modify's answer (or its absence) stands for.

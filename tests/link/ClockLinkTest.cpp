@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -25,15 +26,21 @@ using namespace std::chrono_literals;
 
 constexpr std::uint32_t kLoopback = 0x7F000001;
 
+// The link looks new clocks up on worker threads.
 class FakeNeighbours : public NeighbourLookup {
  public:
   std::optional<MacAddress> LookupMac(std::uint32_t ip) override {
-    asked.push_back(ip);
+    {
+      const std::lock_guard lock(mutex);
+      asked.push_back(ip);
+    }
     std::this_thread::sleep_for(delay);
+    const std::lock_guard lock(mutex);
     const auto it = macs.find(ip);
     if (it == macs.end()) return std::nullopt;
     return it->second;
   }
+  std::mutex mutex;
   std::map<std::uint32_t, MacAddress> macs;
   std::vector<std::uint32_t> asked;
   std::chrono::milliseconds delay{0};
@@ -42,11 +49,13 @@ class FakeNeighbours : public NeighbourLookup {
 class FakeProbe : public PortProbe {
  public:
   bool Accepts(std::uint32_t ip, std::uint16_t port, std::chrono::milliseconds wait) override {
+    const std::lock_guard lock(mutex);
     probed.push_back(ip);
     lastPort = port;
     lastWait = wait;
     return accepting.count(ip) != 0;
   }
+  std::mutex mutex;
   std::set<std::uint32_t> accepting;
   std::vector<std::uint32_t> probed;
   std::uint16_t lastPort = 0;
@@ -459,7 +468,10 @@ TEST_F(ClockLinkTest, OwnSearchRequestEchoAddsNothing) {
 
 // Search replies -----------------------------------------------------------
 
+constexpr Adapter::Address kOffice{0xC0A80101, 0xFFFFFF00};  // 192.168.1.1/24
+
 TEST_F(ClockLinkTest, NewClockGetsMacStoredNameAndLabel) {
+  adapters_.adapters = {{"eth0", Adapter::Kind::Ethernet, {kOffice}}};
   ClockLink& link = Link(9);
   const MacAddress mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
   neighbours_.macs[0xC0A80114] = mac;
@@ -483,6 +495,7 @@ TEST_F(ClockLinkTest, NewClockGetsMacStoredNameAndLabel) {
 }
 
 TEST_F(ClockLinkTest, ClockWithoutStoredNameShowsDefaultLabel) {
+  adapters_.adapters = {{"eth0", Adapter::Kind::Ethernet, {kOffice}}};
   ClockLink& link = Link(9);
   neighbours_.macs[0xC0A80114] = {2, 0, 0, 0, 0, 1};
   link.HandleFrame(SearchReplyFrame("A1B2C3", 1), 0xC0A80114);
@@ -490,12 +503,29 @@ TEST_F(ClockLinkTest, ClockWithoutStoredNameShowsDefaultLabel) {
 }
 
 TEST_F(ClockLinkTest, ArpFailureLeavesMacZeroAndShowsDefaultLabel) {
+  adapters_.adapters = {{"eth0", Adapter::Kind::Ethernet, {kOffice}}};
   ClockLink& link = Link(9);
+  link.HandleFrame(SearchReplyFrame("NEAR01", 1), 0xC0A80107);
+  const ClockRecord& r = *link.FindByIp(0xC0A80107);
+  EXPECT_EQ(r.mac, MacAddress{});
+  EXPECT_EQ(r.label, "192.168.1.7 (NEAR01)");
+  EXPECT_NE(link.Clocks().FindByLabel("192.168.1.7 (NEAR01)"), nullptr);
+  EXPECT_EQ(neighbours_.asked, std::vector<std::uint32_t>{0xC0A80107});
+}
+
+TEST_F(ClockLinkTest, AClockBehindARouterGetsNoNeighbourWait) {
+  // ARP cannot cross the router: asking would cost the whole wait for nothing.
+  adapters_.adapters = {{"eth0", Adapter::Kind::Ethernet, {kOffice}}};
+  neighbours_.delay = 1000ms;
+  neighbours_.macs[0x0A000007] = {2, 0, 0, 0, 0, 7};
+  ClockLink& link = Link(9);
+  const auto start = std::chrono::steady_clock::now();
   link.HandleFrame(SearchReplyFrame("FAR01", 1), 0x0A000007);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
   const ClockRecord& r = *link.FindByIp(0x0A000007);
   EXPECT_EQ(r.mac, MacAddress{});
   EXPECT_EQ(r.label, "10.0.0.7 (FAR01)");
-  EXPECT_NE(link.Clocks().FindByLabel("10.0.0.7 (FAR01)"), nullptr);
+  EXPECT_TRUE(neighbours_.asked.empty());
 }
 
 TEST_F(ClockLinkTest, NewPlatformFollowsFirmwareAndPortProbe) {
@@ -526,6 +556,7 @@ TEST_F(ClockLinkTest, NewPlatformFollowsFirmwareAndPortProbe) {
 }
 
 TEST_F(ClockLinkTest, KnownAddressRefreshesOnlyTheSearchFields) {
+  adapters_.adapters = {{"eth0", Adapter::Kind::Ethernet, {kOffice}}};
   ClockLink& link = Link(9);
   neighbours_.macs[0xC0A80114] = {2, 0, 0, 0, 0, 1};
   probe_.accepting.insert(0xC0A80114);
@@ -630,11 +661,146 @@ TEST_F(ClockLinkTest, SlowWorkOnNewClocksLosesNoReplies) {
       return std::vector<Bytes>{SearchReplyFrame("MANY" + std::to_string(i), 1)};
     });
   }
-  neighbours_.delay = 10ms;
+  // One after another the lookups would take 18 s; side by side they take
+  // one lookup's time.
+  neighbours_.delay = 300ms;
   ClockLink& link = Link(port);
+  const auto start = std::chrono::steady_clock::now();
   link.SearchBroadcast();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3 * 200ms + 1500ms);
   EXPECT_EQ(link.Clocks().Count(), static_cast<std::size_t>(kClocks));
   for (const auto& peer : peers) EXPECT_EQ(peer->Received().size(), 3u);
+  for (const ClockRecord& record : link.Clocks()) EXPECT_EQ(record.label, link.Snapshot(record.ip)->label);
+}
+
+// Many clocks in flight ------------------------------------------------------
+
+// Clocks on 127.2.0.x, one socket each on a shared port. Clock i answers a
+// basic query with zone hours i (up to 15) after `delay`, so that replies of different
+// clocks arrive interleaved; `silent` clocks never answer, `dropFirst` ones
+// ignore their first datagram.
+class LoopbackSite {
+ public:
+  static constexpr std::uint32_t kFirst = 0x7F020001;
+
+  struct Behaviour {
+    bool silent = false;
+    bool dropFirst = false;
+    std::chrono::milliseconds delay{0};
+  };
+
+  explicit LoopbackSite(const std::vector<Behaviour>& behaviours) {
+    peers_.push_back(std::make_unique<LoopbackPeer>(kFirst));
+    port_ = peers_.front()->Port();
+    for (std::size_t i = 1; i < behaviours.size(); ++i) {
+      peers_.push_back(std::make_unique<LoopbackPeer>(kFirst + static_cast<std::uint32_t>(i), port_));
+    }
+    for (std::size_t i = 0; i < behaviours.size(); ++i) {
+      const Behaviour b = behaviours[i];
+      peers_[i]->Start([b, i](std::size_t index, const PeerDatagram& got) {
+        if (b.silent || (b.dropFirst && index == 0)) return std::vector<Bytes>{};
+        std::this_thread::sleep_for(b.delay);
+        if (got.bytes.size() > 4 && got.bytes[4] == 0x01) {  // the search request
+          return std::vector<Bytes>{SearchReplyFrame("SITE" + std::to_string(i), 4)};
+        }
+        return std::vector<Bytes>{BasicReplyFrame(static_cast<std::uint8_t>((i % 16) << 3))};
+      });
+    }
+  }
+
+  std::uint16_t Port() const { return port_; }
+  static std::uint32_t Ip(std::size_t i) { return kFirst + static_cast<std::uint32_t>(i); }
+  const LoopbackPeer& Peer(std::size_t i) const { return *peers_[i]; }
+
+ private:
+  std::vector<std::unique_ptr<LoopbackPeer>> peers_;
+  std::uint16_t port_ = 0;
+};
+
+TEST_F(ClockLinkTest, InterleavedAnswersAreCreditedToTheirOwnClock) {
+  constexpr std::size_t kClocks = 16;
+  std::vector<LoopbackSite::Behaviour> behaviours(kClocks);
+  // Later clocks answer sooner: replies cross each other on the way back.
+  for (std::size_t i = 0; i < kClocks; ++i) behaviours[i].delay = std::chrono::milliseconds(2 * (kClocks - i));
+  LoopbackSite site(behaviours);
+  ClockLink& link = Link(site.Port());
+  for (std::size_t i = 0; i < kClocks; ++i) AddClock(link, LoopbackSite::Ip(i));
+  link.StartConcurrent();
+  std::vector<std::thread> threads;
+  std::vector<int> zones(kClocks, -1);
+  for (std::size_t i = 0; i < kClocks; ++i) {
+    threads.emplace_back([&, i] {
+      if (link.Query(LoopbackSite::Ip(i), 0x02)) zones[i] = link.Snapshot(LoopbackSite::Ip(i))->zoneHours;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  link.StopConcurrent();
+  for (std::size_t i = 0; i < kClocks; ++i) {
+    EXPECT_EQ(zones[i], static_cast<int>(i)) << "clock " << i;
+    EXPECT_EQ(site.Peer(i).Received().size(), 1u) << "clock " << i;
+  }
+}
+
+TEST_F(ClockLinkTest, ASilentClockCostsOnlyItsOwnBudget) {
+  std::vector<LoopbackSite::Behaviour> behaviours(4);
+  behaviours[0].silent = true;
+  behaviours[1].dropFirst = true;
+  LoopbackSite site(behaviours);
+  ClockLink& link = Link(site.Port());
+  for (std::size_t i = 0; i < 4; ++i) AddClock(link, LoopbackSite::Ip(i));
+  link.StartConcurrent();
+  std::vector<std::chrono::steady_clock::duration> took(4);
+  std::vector<bool> answered(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      const auto start = std::chrono::steady_clock::now();
+      answered[i] = link.Query(LoopbackSite::Ip(i), 0x02).has_value();
+      took[i] = std::chrono::steady_clock::now() - start;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  link.StopConcurrent();
+  EXPECT_EQ(answered, (std::vector<bool>{false, true, true, true}));
+  EXPECT_GE(took[0], 3 * 150ms);
+  EXPECT_EQ(site.Peer(0).Received().size(), 3u);
+  EXPECT_GE(took[1], 150ms);  // its second try
+  EXPECT_LT(took[1], 2 * 150ms + 100ms);
+  EXPECT_LT(took[2], 100ms);
+  EXPECT_LT(took[3], 100ms);
+}
+
+TEST_F(ClockLinkTest, ASweepFindsExactlyTheClocksInItsRange) {
+  std::vector<LoopbackSite::Behaviour> behaviours(6);
+  behaviours[2].silent = true;
+  behaviours[4].dropFirst = true;
+  LoopbackSite site(behaviours);
+  ClockLink& link = Link(site.Port());
+  // Addresses 1..4 of the site; 0 and 5 answer too, but are not asked.
+  std::vector<std::uint32_t> range;
+  for (std::size_t i = 1; i <= 4; ++i) range.push_back(LoopbackSite::Ip(i));
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<std::uint32_t> found = link.Sweep(range, 1000);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(found, (std::vector<std::uint32_t>{LoopbackSite::Ip(1), LoopbackSite::Ip(3), LoopbackSite::Ip(4)}));
+  EXPECT_EQ(link.Clocks().Count(), 3u);
+  EXPECT_EQ(link.Snapshot(LoopbackSite::Ip(4))->label, "127.2.0.5 (SITE4)");
+  // Only the silent addresses are asked again.
+  const std::vector<std::size_t> expectedSends{0, 1, 3, 1, 2, 0};
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(site.Peer(i).Received().size(), expectedSends[i]) << "clock " << i;
+  EXPECT_LT(elapsed, 3 * 150ms + 300ms);
+}
+
+TEST_F(ClockLinkTest, ASweepKeepsToItsRate) {
+  LoopbackPeer nobody;
+  nobody.Start(nullptr);
+  ClockLink& link = Link(nobody.Port());
+  const std::vector<std::uint32_t> range(40, kLoopback);
+  const auto start = std::chrono::steady_clock::now();
+  link.Sweep(range, 200);  // 40 sends a pass at 200 per second, three passes
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 3 * (190ms + link.Timings().replyWait));
+  EXPECT_EQ(nobody.Received().size(), 120u);
 }
 
 }  // namespace
