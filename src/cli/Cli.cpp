@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <semaphore>
 #include <sstream>
 #include <variant>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "cli/ClockSession.h"
 #include "cli/SettingsJson.h"
 #include "clocks/ClockNames.h"
+#include "link/SiteEngine.h"
 #include "maint/FirmwareUpgrade.h"
 #include "maint/LogDownload.h"
 #include "pages/ModifyMessages.h"
@@ -180,9 +182,12 @@ class CliRun {
   std::string WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok);
   std::string VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
   std::optional<BadInput> ChooseSavedClocks();
-  std::optional<std::uint32_t> FindSavedClock(const Json& saved);
+  std::optional<std::uint32_t> FindSavedClock(const Json& saved, const std::vector<ClockRecord>& found);
   ClockResult MissingClock(const Json& saved);
 
+  // Runs job(i) for each of `count` clocks, many at once, with the progress
+  // line on a terminal.
+  void OnEveryClock(std::size_t count, const std::function<void(std::size_t)>& job);
   ClockResult StartResult(std::uint32_t ip);
   int Report(const std::vector<ClockResult>& results, const std::string& resultHeading);
   void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
@@ -222,6 +227,11 @@ std::optional<BadInput> CliRun::CheckInput() {
       auto address = ParseClockAddress(*args_.unicast);
       if (auto* problem = std::get_if<std::string>(&address)) return BadInput{"--unicast: " + *problem};
       targets_.addresses.push_back(std::get<std::uint32_t>(address));
+      targets_.required = targets_.addresses;
+    } else if (!args_.operands.empty()) {
+      auto targets = ParseTargets(args_.operands[0]);
+      if (auto* problem = std::get_if<std::string>(&targets)) return BadInput{*problem};
+      targets_ = std::get<Targets>(targets);
     } else {
       targets_.all = true;
     }
@@ -360,16 +370,14 @@ std::variant<std::vector<std::uint32_t>, BadInput> CliRun::ResolveTargets(const 
     if (found.empty()) PrintError("no clock answered the search");
     return found;
   }
-  std::vector<std::string> silent;
-  for (std::uint32_t ip : targets.addresses) {
-    if (!session_->SearchOne(ip)) silent.push_back(FormatIpv4(ip));
+  std::vector<std::uint32_t> found = session_->SearchEach(targets.addresses, args_.rate);
+  std::string silent;
+  for (std::uint32_t ip : targets.required) {
+    if (std::ranges::find(found, ip) == found.end()) silent += (silent.empty() ? "" : ", ") + FormatIpv4(ip);
   }
-  if (!silent.empty()) {
-    std::string list;
-    for (const std::string& ip : silent) list += (list.empty() ? "" : ", ") + ip;
-    return BadInput{"unknown address: no clock answers at " + list + "; nothing was changed"};
-  }
-  return targets.addresses;
+  if (!silent.empty()) return BadInput{"unknown address: no clock answers at " + silent + "; nothing was changed"};
+  if (found.empty()) PrintError("no clock answered at " + args_.operands[0]);
+  return found;
 }
 
 std::variant<std::vector<std::uint32_t>, int> CliRun::TargetClocks() {
@@ -380,10 +388,17 @@ std::variant<std::vector<std::uint32_t>, int> CliRun::TargetClocks() {
   return std::move(ips);
 }
 
+void CliRun::OnEveryClock(std::size_t count, const std::function<void(std::size_t)>& job) {
+  SiteProgress progress(env_.progress, args_.command, count);
+  std::size_t done = 0;
+  SiteEngine(session_->Link(), args_.parallel).Run(count, job, [&](std::size_t) { progress.Done(++done); });
+  progress.Close();
+}
+
 ClockResult CliRun::StartResult(std::uint32_t ip) {
   ClockResult result;
   result.ip = ip;
-  if (const ClockRecord* record = session_->Record(ip)) {
+  if (const std::optional<ClockRecord> record = session_->Record(ip)) {
     result.serial = FromCodePage(std::string_view(record->serial.data()), env_.codePage);
   }
   return result;
@@ -427,14 +442,16 @@ int CliRun::Search() {
   std::vector<std::uint32_t> found;
   if (targets_.all) {
     found = session_->SearchAll();
-  } else if (session_->SearchOne(targets_.addresses.front())) {
-    found = targets_.addresses;
+  } else if (args_.unicast) {
+    if (session_->SearchOne(targets_.addresses.front())) found = targets_.addresses;
+  } else {
+    found = session_->SearchEach(targets_.addresses, args_.rate);
   }
   const std::int64_t now = env_.now();
   if (args_.json) {
     Json clocks = Json::array();
     for (std::uint32_t ip : found) {
-      const ClockRecord& record = *session_->Record(ip);
+      const ClockRecord record = *session_->Record(ip);
       Json identity = IdentityJson(record, names_, env_.codePage);
       // Scripts compare numbers: seconds since the last synchronisation, null
       // for a clock that never synchronised.
@@ -446,7 +463,7 @@ int CliRun::Search() {
   } else {
     TextTable table({"ADDRESS", "SERIAL", "FIRMWARE", "MAC", "NAME", "MODEL", "LAST SYNC", "AGE"});
     for (std::uint32_t ip : found) {
-      const ClockRecord& record = *session_->Record(ip);
+      const ClockRecord record = *session_->Record(ip);
       const Json identity = IdentityJson(record, names_, env_.codePage);
       table.AddRow({identity["address"], identity["serial"], identity["firmware"], identity["mac"],
                     Cell(identity["name"]), identity["model"], Cell(identity["lastSync"]),
@@ -455,8 +472,18 @@ int CliRun::Search() {
     env_.out << table.Render();
     env_.out << found.size() << (found.size() == 1 ? " clock" : " clocks") << " found\n";
   }
-  if (!targets_.all && found.empty()) {
+  if (args_.unicast && found.empty()) {
     PrintError(NoResponseMessage(targets_.addresses.front()));
+    return kCliClockFailed;
+  }
+  std::string silent;
+  for (std::uint32_t ip : targets_.required) {
+    if (std::ranges::find(found, ip) == found.end() && !args_.unicast) {
+      silent += (silent.empty() ? "" : ", ") + FormatIpv4(ip);
+    }
+  }
+  if (!silent.empty()) {
+    PrintError("no clock answers at " + silent);
     return kCliClockFailed;
   }
   return kCliDone;
@@ -464,8 +491,7 @@ int CliRun::Search() {
 
 bool CliRun::ReadSection(std::uint32_t ip, Section section) {
   if (section == Section::System) {
-    const ClockRecord* record = session_->Record(ip);
-    if (record->newPlatform && !session_->Ask(ip, kQuerySystem)) return false;
+    if (session_->Record(ip)->newPlatform && !session_->Ask(ip, kQuerySystem)) return false;
     // Clocks without a system reply count their days in the text reply.
     if (session_->Record(ip)->uptimeDays == 0 && !session_->Ask(ip, kQueryText)) return false;
     return true;
@@ -497,14 +523,20 @@ int CliRun::Show() {
   const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
   if (showSection_) sections = {*showSection_};
+  std::vector<ClockResult> results(ips.size());
+  std::vector<Json> shown(ips.size());
+  OnEveryClock(ips.size(), [&](std::size_t i) {
+    results[i] = StartResult(ips[i]);
+    shown[i] = ClockJson(ips[i], sections, results[i]);
+  });
   Json clocks = Json::array();
   bool allOk = true;
-  for (std::uint32_t ip : ips) {
-    ClockResult result = StartResult(ip);
-    const Json clock = ClockJson(ip, sections, result);
-    allOk = allOk && result.ok;
+  for (std::size_t i = 0; i < ips.size(); ++i) {
+    const std::uint32_t ip = ips[i];
+    Json& clock = shown[i];
+    allOk = allOk && results[i].ok;
     if (args_.json) {
-      clocks.push_back(clock);
+      clocks.push_back(std::move(clock));
       continue;
     }
     env_.out << ClockHeading(clock) << "\n";
@@ -561,12 +593,11 @@ int CliRun::Apply() {
   const auto targets = TargetClocks();
   if (const int* status = std::get_if<int>(&targets)) return *status;
   const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
-  std::vector<ClockResult> results;
-  for (std::uint32_t ip : ips) {
-    ClockResult result = StartResult(ip);
-    WriteSections(ip, settings_, result);
-    results.push_back(std::move(result));
-  }
+  std::vector<ClockResult> results(ips.size());
+  OnEveryClock(ips.size(), [&](std::size_t i) {
+    results[i] = StartResult(ips[i]);
+    WriteSections(ips[i], settings_, results[i]);
+  });
   return Report(results, "sections");
 }
 
@@ -575,14 +606,20 @@ int CliRun::Backup() {
   if (const int* status = std::get_if<int>(&targets)) return *status;
   const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
+  std::vector<ClockResult> results(ips.size());
+  std::vector<Json> saved(ips.size());
+  OnEveryClock(ips.size(), [&](std::size_t i) {
+    results[i] = StartResult(ips[i]);
+    saved[i] = ClockJson(ips[i], sections, results[i]);
+  });
   Json clocks = Json::array();
   bool allOk = true;
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});
-  for (std::uint32_t ip : ips) {
-    ClockResult result = StartResult(ip);
-    clocks.push_back(ClockJson(ip, sections, result));
+  for (std::size_t i = 0; i < ips.size(); ++i) {
+    const ClockResult& result = results[i];
+    clocks.push_back(std::move(saved[i]));
     allOk = allOk && result.ok;
-    table.AddRow({FormatIpv4(ip), result.serial, result.ok ? "saved" : ResultText(result)});
+    table.AddRow({FormatIpv4(ips[i]), result.serial, result.ok ? "saved" : ResultText(result)});
   }
   Json site;
   site["format"] = kSiteFormat;
@@ -610,13 +647,13 @@ std::optional<BadInput> CliRun::ChooseSavedClocks() {
   return std::nullopt;
 }
 
-std::optional<std::uint32_t> CliRun::FindSavedClock(const Json& saved) {
+std::optional<std::uint32_t> CliRun::FindSavedClock(const Json& saved, const std::vector<ClockRecord>& found) {
   const std::string serial = saved.value("serial", "");
   const std::string mac = saved.value("mac", "");
   auto matches = [&](const ClockRecord& record) {
     return FromCodePage(std::string_view(record.serial.data()), env_.codePage) == serial && SameMac(record.mac, mac);
   };
-  for (const ClockRecord& record : session_->Clocks()) {
+  for (const ClockRecord& record : found) {
     if (matches(record)) return record.ip;
   }
   // A clock on another subnet does not hear the broadcast; try where it was.
@@ -650,16 +687,18 @@ int CliRun::Restore() {
     return Report(results, "sections");
   }
   session_->SearchAll();
-  for (const Json* saved : savedClocks_) {
-    const std::optional<std::uint32_t> ip = FindSavedClock(*saved);
+  const std::vector<ClockRecord> found = session_->Records();
+  results.resize(savedClocks_.size());
+  OnEveryClock(savedClocks_.size(), [&](std::size_t i) {
+    const Json& saved = *savedClocks_[i];
+    const std::optional<std::uint32_t> ip = FindSavedClock(saved, found);
     if (!ip) {
-      results.push_back(MissingClock(*saved));
-      continue;
+      results[i] = MissingClock(saved);
+      return;
     }
-    ClockResult result = StartResult(*ip);
-    WriteSections(*ip, *saved, result);
-    results.push_back(std::move(result));
-  }
+    results[i] = StartResult(*ip);
+    WriteSections(*ip, saved, results[i]);
+  });
   return Report(results, "sections");
 }
 
@@ -671,26 +710,32 @@ int CliRun::Upgrade() {
   const std::string pathInCodePage = ToCodePage(path, env_.codePage);
   // Every clock must take the file before any of them gets it.
   for (std::uint32_t ip : ips) {
-    const ClockRecord& record = *session_->Record(ip);
-    if (!FirmwareTypeAccepted(pathInCodePage, record.newPlatform)) {
-      return Fail(BadInput{FormatIpv4(ip) + ": " + FirmwareTypeRefusal(record.newPlatform)});
+    const bool newPlatform = session_->Record(ip)->newPlatform;
+    if (!FirmwareTypeAccepted(pathInCodePage, newPlatform)) {
+      return Fail(BadInput{FormatIpv4(ip) + ": " + FirmwareTypeRefusal(newPlatform)});
     }
   }
-  std::vector<ClockResult> results;
-  TftpClient tftp(env_.codePage, env_.tftpTimings);
-  for (std::uint32_t ip : ips) {
-    ClockResult result = StartResult(ip);
+  std::vector<ClockResult> results(ips.size());
+  std::counting_semaphore<> transfers(static_cast<std::ptrdiff_t>(args_.transfers));
+  OnEveryClock(ips.size(), [&](std::size_t i) {
+    const std::uint32_t ip = ips[i];
+    results[i] = StartResult(ip);
     // The clock's answer to the announcement does not matter: the upload
     // follows in any case, as in the windows.
     const ClockFrame announcement = BuildUpgradeAnnouncement();
     session_->Link().Exchange(ip, announcement);
-    TerminalProgress progress(env_.progress, FormatIpv4(ip));
+    // One clock's upload draws its bar; several draw the count of clocks done.
+    TerminalProgress bar(env_.progress, FormatIpv4(ip));
+    QuietProgress quiet;
+    UploadProgress& progress = ips.size() == 1 ? static_cast<UploadProgress&>(bar) : quiet;
+    transfers.acquire();
+    TftpClient tftp(env_.codePage, env_.tftpTimings);
     const bool uploaded = tftp.UploadFile(ip, path, progress) == 0;
-    progress.Close();
-    result.ok = uploaded;
-    result.parts.emplace_back("", uploaded ? kUpgradeSucceeded : kUpgradeFailed);
-    results.push_back(std::move(result));
-  }
+    transfers.release();
+    bar.Close();
+    results[i].ok = uploaded;
+    results[i].parts.emplace_back("", uploaded ? kUpgradeSucceeded : kUpgradeFailed);
+  });
   return Report(results, "upgrade");
 }
 
@@ -700,20 +745,24 @@ int CliRun::Log() {
   const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   const std::string& folder = args_.operands[1];
   const std::string name = args_.operands.size() > 2 ? args_.operands[2] : kLogDefaultName;
-  std::vector<ClockResult> results;
-  TftpClient tftp(env_.codePage, env_.tftpTimings);
-  for (std::uint32_t ip : ips) {
-    ClockResult result = StartResult(ip);
+  std::vector<ClockResult> results(ips.size());
+  std::counting_semaphore<> transfers(static_cast<std::ptrdiff_t>(args_.transfers));
+  OnEveryClock(ips.size(), [&](std::size_t i) {
+    const std::uint32_t ip = ips[i];
+    ClockResult& result = results[i];
+    result = StartResult(ip);
     if (!session_->Record(ip)->newPlatform) {
       result.ok = false;
       result.parts.emplace_back("", "an old-platform clock keeps no log to download");
-    } else {
-      const DownloadOutcome outcome = tftp.DownloadFile(ip, name, folder);
-      result.ok = outcome == DownloadOutcome::Done;
-      result.parts.emplace_back("", DownloadOutcomeMessage(outcome, ip, name));
+      return;
     }
-    results.push_back(std::move(result));
-  }
+    transfers.acquire();
+    TftpClient tftp(env_.codePage, env_.tftpTimings);
+    const DownloadOutcome outcome = tftp.DownloadFile(ip, name, folder);
+    transfers.release();
+    result.ok = outcome == DownloadOutcome::Done;
+    result.parts.emplace_back("", DownloadOutcomeMessage(outcome, ip, name));
+  });
   return Report(results, "log");
 }
 

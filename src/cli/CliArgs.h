@@ -2,6 +2,7 @@
 
 // The command line of marindo-cli, read without touching the network.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -21,6 +22,15 @@ struct CliArgs {
   std::optional<std::string> to;       // restore --to IP
   std::optional<std::string> clock;    // restore --clock SERIAL|MAC
   std::vector<std::string> operands;   // the command's positional arguments
+  std::size_t parallel = kDefaultParallel;    // clocks in flight at once
+  std::size_t transfers = kDefaultTransfers;  // TFTP transfers at once
+  int rate = kDefaultRate;                    // search requests per second of a sweep
+
+  static constexpr std::size_t kDefaultParallel = 64;
+  static constexpr std::size_t kDefaultTransfers = 8;
+  // A sweep of a /16 takes about 20 s at this rate, three passes included;
+  // each clock still gets one datagram a pass.
+  static constexpr int kDefaultRate = 10000;
 };
 
 // The arguments after the program name, or what is wrong with them.
@@ -29,10 +39,15 @@ std::variant<CliArgs, std::string> ParseCliArgs(std::span<const std::string> arg
 // The help text of one command, or of the program when `command` is empty.
 std::string UsageText(std::string_view command);
 
-// TARGET: "all", one address or a comma-separated list of addresses.
+// TARGET: "all", or a comma-separated list of addresses and ranges
+// ("10.20.0.0/22", "10.20.0.10-10.20.0.200").
 struct Targets {
   bool all = false;
   std::vector<std::uint32_t> addresses;  // in the order given, without repeats
+  // The addresses given one by one: each must answer. In a range, only the
+  // addresses where a clock answers are targets.
+  std::vector<std::uint32_t> required;
+  static constexpr std::size_t kMaxAddresses = 65536;
 };
 std::variant<Targets, std::string> ParseTargets(std::string_view text);
 

@@ -3,6 +3,8 @@
 // What marindo-cli needs of the operator's terminal: a password typed without
 // echo, and a progress bar drawn in place.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -60,6 +62,36 @@ class TerminalProgress final : public UploadProgress {
   bool enabled_;
   bool drawn_ = false;
 };
+
+// An upload that shows nothing: one of several running at once.
+class QuietProgress final : public UploadProgress {
+ public:
+  void Start() override {}
+  void Block(std::uint64_t, std::uint64_t) override {}
+  void Finish(std::uint64_t, std::uint64_t) override {}
+};
+
+// How far a command on several clocks has come, as one line on a terminal
+// redrawn in place at most ten times a second: "backup: 312 of 1000 clocks
+// done". Draws nothing when the stream is not a terminal, or for one clock.
+class SiteProgress {
+ public:
+  SiteProgress(std::FILE* stream, std::string command, std::size_t total);
+  void Done(std::size_t done);
+  // Ends the line if one was drawn.
+  void Close();
+
+ private:
+  std::FILE* stream_;
+  std::string command_;
+  std::size_t total_;
+  bool enabled_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+// "backup: 312 of 1000 clocks done".
+std::string SiteProgressText(const std::string& command, std::size_t done, std::size_t total);
 
 // The bar alone, for a fraction from 0 to 1: 20 cells of '#' and ' '.
 std::string ProgressBarText(double fraction);

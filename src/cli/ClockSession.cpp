@@ -4,6 +4,8 @@ namespace marindo {
 
 ClockSession::ClockSession(LinkServices services, LinkTimings timings) : link_(services, timings) {}
 
+std::vector<ClockRecord> ClockSession::Records() const { return link_.SnapshotAll(); }
+
 std::vector<std::uint32_t> ClockSession::SearchAll() {
   link_.ClearClocks();
   link_.SearchBroadcast();
@@ -13,7 +15,11 @@ std::vector<std::uint32_t> ClockSession::SearchAll() {
 }
 
 // A reply with an empty serial answers, yet makes no record.
-bool ClockSession::SearchOne(std::uint32_t ip) { return link_.SearchUnicast(ip) && link_.FindByIp(ip) != nullptr; }
+bool ClockSession::SearchOne(std::uint32_t ip) { return link_.SearchUnicast(ip) && Record(ip).has_value(); }
+
+std::vector<std::uint32_t> ClockSession::SearchEach(std::span<const std::uint32_t> addresses, int packetsPerSecond) {
+  return link_.Sweep(addresses, packetsPerSecond);
+}
 
 bool ClockSession::Ask(std::uint32_t ip, std::uint8_t code) {
   const std::optional<HandledFrame> reply = link_.Query(ip, code);

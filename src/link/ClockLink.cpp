@@ -202,6 +202,11 @@ bool ClockLink::SearchUnicast(std::uint32_t ip) {
   return answered;
 }
 
+std::vector<ClockRecord> ClockLink::SnapshotAll() const {
+  const std::lock_guard lock(mutex_);
+  return {clocks_.begin(), clocks_.end()};
+}
+
 void ClockLink::StartConcurrent() {
   if (receiving_) return;
   DiscardStale();

@@ -107,6 +107,7 @@ class ClockLink {
   ClockRecord* FindByIp(std::uint32_t ip) { return clocks_.FindByIp(ip); }
   // A copy of the record of `ip`, safe to take while exchanges run.
   std::optional<ClockRecord> Snapshot(std::uint32_t ip) const;
+  std::vector<ClockRecord> SnapshotAll() const;
 
   // Exchanges may come from several threads until StopConcurrent, which
   // returns once the receiver has stopped and every lookup is in.

@@ -132,7 +132,7 @@ TEST_F(ClockSessionTest, UnicastSearchOfASilentAddressFindsNothing) {
   clock_.Start([](std::size_t, const PeerDatagram&) -> std::vector<Bytes> { return {}; });
   SendStray(SearchReply("OTHER"));
   EXPECT_FALSE(Session().SearchOne(kClock));
-  EXPECT_EQ(Session().Record(kClock), nullptr);
+  EXPECT_FALSE(Session().Record(kClock).has_value());
   EXPECT_EQ(clock_.Received().size(), 3u) << "three tries, as the windows";
 }
 
