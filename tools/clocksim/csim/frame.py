@@ -13,12 +13,24 @@ MIN_FRAME_SIZE = HEADER_SIZE + 1 + TRAILER_SIZE
 MAX_PAYLOAD = 255
 
 
+def _crc_table() -> tuple:
+    table = []
+    for value in range(256):
+        for _ in range(8):
+            value = (value >> 1) ^ 0xA001 if value & 1 else value >> 1
+        table.append(value)
+    return tuple(table)
+
+
+# A byte at a time: a site of a thousand clocks answers a broadcast with a thousand frames.
+CRC_TABLE = _crc_table()
+
+
 def crc16_modbus(data: bytes) -> int:
     crc = 0xFFFF
+    table = CRC_TABLE
     for byte in data:
-        crc ^= byte
-        for _ in range(8):
-            crc = (crc >> 1) ^ 0xA001 if crc & 1 else crc >> 1
+        crc = (crc >> 8) ^ table[(crc ^ byte) & 0xFF]
     return crc
 
 
