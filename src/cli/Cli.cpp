@@ -504,9 +504,13 @@ bool CliRun::ReadSection(std::uint32_t ip, Section section) {
 
 Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result) {
   Json clock = IdentityJson(*session_->Record(ip), names_, env_.codePage);
+  // A clock that let every try of a query go unanswered is not asked the
+  // rest: each section would cost the whole budget again for the same answer.
+  bool silent = false;
   for (Section section : sections) {
     const std::string name(SectionName(section));
-    if (!ReadSection(ip, section)) {
+    if (silent || !ReadSection(ip, section)) {
+      silent = true;
       result.ok = false;
       result.parts.emplace_back(name, NoResponseMessage(ip));
       continue;
@@ -580,10 +584,15 @@ std::string CliRun::WriteSection(std::uint32_t ip, Section section, const Json& 
 }
 
 void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result) {
+  // After a section the clock did not answer, the rest are not sent: it
+  // would cost each one the whole budget again for the same answer.
+  const std::string silence = NoResponseMessage(ip);
+  bool silent = false;
   for (Section section : WritableSectionsIn(clock)) {
     const std::string name(SectionName(section));
     bool ok = false;
-    std::string text = WriteSection(ip, section, clock[name], ok);
+    std::string text = silent ? silence : WriteSection(ip, section, clock[name], ok);
+    silent = text == silence;
     result.ok = result.ok && ok;
     result.parts.emplace_back(name, std::move(text));
   }
