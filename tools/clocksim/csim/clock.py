@@ -1,5 +1,6 @@
 """One simulated clock: its identity, settings blocks, fault switches and answers."""
 
+import functools
 import ipaddress
 
 from . import payloads as pl
@@ -15,7 +16,14 @@ IDENTITY_DEFAULTS = {
     "searchWord": 0, "lastSyncTime": 0, "syncServerIp": "0.0.0.0", "reserved35": 0, "radio": 0,
 }
 
+# How long a clock takes, as a real one does: every answer leaves answerLatencyMs
+# after its request; a modify is applied modifyLatencyMs after it arrived (the
+# clock writing its flash) and answered answerLatencyMs after that.
+TIMING_DEFAULTS = {"answerLatencyMs": 0, "modifyLatencyMs": 0}
+MAX_LATENCY_MS = 3_600_000
+
 FAULT_DEFAULTS = {
+    "silent": False,          # the search request is answered, nothing else on port 7000
     "refuse": False,          # modifies answered with result 0 and not applied
     "dropFirst": 0,           # the next K datagrams on port 7000 go unanswered
     "delayMs": 0,             # every answer leaves this late
@@ -29,7 +37,8 @@ FAULT_DEFAULTS = {
     "tftpOack": False,        # a read request is answered first with an option acknowledgement
 }
 
-SETTING_KEYS = set(IDENTITY_DEFAULTS) | {"basic", "ntp", "display", "text", "bells", "system", "logs"}
+SETTING_KEYS = (set(IDENTITY_DEFAULTS) | set(TIMING_DEFAULTS)
+                | {"basic", "ntp", "display", "text", "bells", "system", "logs"})
 CLOCK_KEYS = SETTING_KEYS | {"name", "ip", "prefix", "mac", "faults"}
 
 DEFAULT_PREFIX = 24
@@ -91,6 +100,7 @@ class Clock:
         self.set_address(entry["ip"])
         self.identity = dict(IDENTITY_DEFAULTS, serial=f"SIM{position + 1:04d}")
         self.apply_identity(entry)
+        self.timing = dict(TIMING_DEFAULTS)
         self.basic = pl.encode_basic(self.default_basic())
         self.ntp_mode = 0
         self.ntp_addresses = pl.encode_ntp_addresses([])
@@ -146,6 +156,7 @@ class Clock:
         if unknown:
             raise ConfigError(f"clock {self.name}: cannot set {sorted(unknown)} here")
         self.apply_identity(entry)
+        self.apply_timing(entry)
         try:
             if "basic" in entry:
                 self.basic = self.block_bytes(entry["basic"], pl.decode_basic(self.basic), pl.encode_basic,
@@ -167,6 +178,16 @@ class Clock:
                 self.logs.update(self.log_contents(entry["logs"]))
         except (pl.PayloadError, KeyError, TypeError, ValueError) as error:
             raise ConfigError(f"clock {self.name}: {error}") from error
+
+    def apply_timing(self, entry: dict) -> None:
+        updated = dict(self.timing)
+        for key in TIMING_DEFAULTS:
+            if key in entry:
+                value = entry[key]
+                if isinstance(value, bool) or not isinstance(value, (int, float)) or not 0 <= value < MAX_LATENCY_MS:
+                    raise ConfigError(f"clock {self.name}: {key} is milliseconds from 0 to an hour, not {value!r}")
+                updated[key] = value
+        self.timing = updated
 
     @staticmethod
     def block_bytes(given: dict, current: dict, encode, size: int, what: str) -> bytes:
@@ -246,6 +267,13 @@ class Clock:
         flag_given = self.identity["newPlatform"]
         return bool(flag_given) if flag_given is not None else self.identity["firmwareMajor"] >= 4
 
+    def latency(self, frame: Frame) -> float:
+        """Seconds from a request's arrival to its answer, without the fault delayMs."""
+        milliseconds = self.timing["answerLatencyMs"]
+        if frame.code in MODIFY_CODES:
+            milliseconds += self.timing["modifyLatencyMs"]
+        return milliseconds / 1000.0
+
     def take_drop(self) -> bool:
         if self.drops_left > 0:
             self.drops_left -= 1
@@ -264,29 +292,42 @@ class Clock:
 
     # --- answers on port 7000 ------------------------------------------------
 
+    def check(self, frame: Frame) -> None:
+        """Raises FrameError, saying why, for a frame this clock stays silent on; changes nothing.
+
+        A clock that takes its time decides at once whether it will answer, so
+        the record can say so when the datagram comes.
+        """
+        code, payload = frame.code, frame.payload
+        if code == SEARCH:
+            expect_length(payload, (21,), "search request")
+            if any(payload[1:]):
+                raise FrameError("search request bytes 1-20 are not all zero")
+        elif code in QUERY_CODES:
+            expect_length(payload, (1,), "query")
+            if code == SYSTEM_INFO and not self.new_platform:
+                raise FrameError("system information query to a clock of the old model")
+        elif code in MODIFY_CODES:
+            check_modify_shape(payload)
+        elif code == ANNOUNCE:
+            expect_length(payload, (2,), "announcement")
+            if payload[1] != 0x01:
+                raise FrameError(f"announcement byte 0x{payload[1]:02X}, expected 0x01")
+        else:
+            raise FrameError(f"code 0x{code:02X} is not a request a clock answers")
+
     def answer(self, frame: Frame) -> bytes:
         """The reply payload for a received frame; FrameError means silence, and says why."""
+        self.check(frame)
         code = frame.code
         if code == SEARCH:
-            return self.answer_search(frame.payload)
+            return pl.encode_search_reply(self.identity)
         if code in QUERY_CODES:
-            expect_length(frame.payload, (1,), "query")
             return self.answer_query(code)
         if code in MODIFY_CODES:
             return self.answer_modify(frame.payload)
-        if code == ANNOUNCE:
-            expect_length(frame.payload, (2,), "announcement")
-            if frame.payload[1] != 0x01:
-                raise FrameError(f"announcement byte 0x{frame.payload[1]:02X}, expected 0x01")
-            self.announcements += 1
-            return bytes((ANNOUNCE, 1))
-        raise FrameError(f"code 0x{code:02X} is not a request a clock answers")
-
-    def answer_search(self, payload: bytes) -> bytes:
-        expect_length(payload, (21,), "search request")
-        if any(payload[1:]):
-            raise FrameError("search request bytes 1-20 are not all zero")
-        return pl.encode_search_reply(self.identity)
+        self.announcements += 1
+        return bytes((ANNOUNCE, 1))
 
     def answer_query(self, code: int) -> bytes:
         if code == 0x02:
@@ -299,13 +340,10 @@ class Clock:
             return bytes((code,)) + self.display
         if code == 0x0A:
             return bytes((code, self.text_lead, self.text_mode)) + self.text
-        if not self.new_platform:
-            raise FrameError("system information query to a clock of the old model")
         return bytes((SYSTEM_INFO,)) + pl.encode_system(self.system)
 
     def answer_modify(self, payload: bytes) -> bytes:
         code = payload[0]
-        check_modify_shape(payload)
         key = f"{code:02X}"
         self.last_write[key] = payload.hex()
         if self.faults["refuse"]:
@@ -349,19 +387,49 @@ class Clock:
     def state(self) -> dict:
         return {
             "name": self.name, "ip": self.ip, "prefix": self.prefix, "mac": self.mac,
-            **self.identity, "newPlatform": self.new_platform,
-            "basic": {**pl.decode_basic(self.basic), "hex": self.basic.hex()},
-            "ntp": {**pl.decode_ntp(self.ntp_mode, self.ntp_addresses, self.ntp_names),
-                    "replyHex": pl.ntp_reply_data(self.ntp_mode, self.ntp_addresses, self.ntp_names).hex()},
-            "display": {**pl.decode_display(self.display), "hex": self.display.hex()},
-            "text": {**pl.decode_text(self.text_lead, self.text_mode, self.text), "lastForm": self.last_text_form},
-            "bells": {"hex": self.bells.hex(), "entries": pl.decode_bells(self.bells)},
+            **self.identity, "newPlatform": self.new_platform, **self.timing,
+            "basic": basic_state(self.basic),
+            "ntp": ntp_state(self.ntp_mode, self.ntp_addresses, self.ntp_names),
+            "display": display_state(self.display),
+            "text": {**text_state(self.text_lead, self.text_mode, self.text), "lastForm": self.last_text_form},
+            "bells": bells_state(self.bells),
             "system": dict(self.system),
             "faults": dict(self.faults), "dropsLeft": self.drops_left, "tftpAckEarlierArmed": self.ack_earlier_armed,
             "modifyCount": dict(self.modify_count), "lastWrite": dict(self.last_write),
             "announcements": self.announcements,
             "uploads": list(self.uploads), "downloads": list(self.downloads),
         }
+
+
+# The decoded blocks of the state, remembered by their bytes: the clocks of a site mostly hold the
+# same settings, and each modify makes the state file show that clock again. Shared between
+# clocks and only ever serialised, never changed.
+STATE_CACHE = 4096
+
+
+@functools.lru_cache(maxsize=STATE_CACHE)
+def basic_state(raw: bytes) -> dict:
+    return {**pl.decode_basic(raw), "hex": raw.hex()}
+
+
+@functools.lru_cache(maxsize=STATE_CACHE)
+def ntp_state(mode: int, addresses: bytes, names: bytes) -> dict:
+    return {**pl.decode_ntp(mode, addresses, names), "replyHex": pl.ntp_reply_data(mode, addresses, names).hex()}
+
+
+@functools.lru_cache(maxsize=STATE_CACHE)
+def display_state(raw: bytes) -> dict:
+    return {**pl.decode_display(raw), "hex": raw.hex()}
+
+
+@functools.lru_cache(maxsize=STATE_CACHE)
+def text_state(lead: int, mode: int, text: bytes) -> dict:
+    return pl.decode_text(lead, mode, text)
+
+
+@functools.lru_cache(maxsize=STATE_CACHE)
+def bells_state(raw: bytes) -> dict:
+    return {"hex": raw.hex(), "entries": pl.decode_bells(raw)}
 
 
 def expect_length(payload: bytes, lengths: tuple, what: str) -> None:

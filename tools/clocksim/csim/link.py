@@ -1,18 +1,24 @@
 """Port 7000: one socket for every clock, answering from the address each datagram was sent to."""
 
+import collections
 import ipaddress
 import random
 import socket
 import struct
+import time
 
+from .clock import ANNOUNCE, MODIFY_CODES, SEARCH
 from .frame import FLAGS_REPLY, FrameError, build_frame, crc16_modbus, crc_trailer, parse_frame, peek_code
 
 IP_PKTINFO = 8  # Linux, <linux/in.h>; the socket module of Python 3.11 does not name it
+SO_SNDBUFFORCE, SO_RCVBUFFORCE = 32, 33  # Linux, <asm-generic/socket.h>; not named there either
 PKTINFO = struct.Struct("i4s4s")
 RECEIVE_SIZE = 65535
 OVERSIZE = 300
 STRAY_PAYLOAD = bytes((0x0D, 0x00))
 LIMITED_BROADCAST = "255.255.255.255"
+# A broadcast to a thousand clocks, or a thousand modifies at once, must not overflow the queue.
+RECEIVE_BUFFER = 8 << 20
 
 
 def source_pktinfo(address: str) -> list:
@@ -48,8 +54,12 @@ class LinkService:
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
         self.sock.setsockopt(socket.IPPROTO_IP, IP_PKTINFO, 1)
+        set_buffer_sizes(self.sock, RECEIVE_BUFFER)
         self.sock.bind((bind_address, port))
         self.port = self.sock.getsockname()[1]
+        self.queues = RequestQueues(self)
+        # Clocks with an answer waiting for the state file; their later answers queue behind it.
+        self.held = set()
         sim.loop.add_reader(self.sock, self.on_readable)
 
     def close(self) -> None:
@@ -75,22 +85,56 @@ class LinkService:
             "clocks": [clock.ip for clock in clocks], "len": len(data), "code": peek_code(data),
             "hex": data.hex(), "results": results,
         })
+        self.sim.recorder.flush()
+
+    def forget_pending(self) -> None:
+        """Requests still waiting for their clock's latency are never answered (the clocks were reset)."""
+        self.queues.clear()
 
     def handle(self, clock, data: bytes, source: tuple, broadcast: bool) -> str:
+        """Decides at once whether the clock answers; the answer itself may come later."""
         if clock.take_drop():
+            self.sim.state_changed(clock)
             return "dropped: fault dropFirst"
         try:
             frame = parse_frame(data)
-            payload = clock.answer(frame)
+            if clock.faults["silent"] and frame.code != SEARCH:
+                return "dropped: fault silent"
+            clock.check(frame)
         except FrameError as error:
             return f"dropped: {error}"
-        self.sim.after_request(clock, frame)
-        delay = clock.faults["delayMs"] / 1000.0 + (self.sim.spread_delay(clock) if broadcast else 0.0)
+        send_delay = clock.faults["delayMs"] / 1000.0 + (self.sim.spread_delay(clock) if broadcast else 0.0)
+        delay = self.queues.add(clock, frame, source, send_delay) + send_delay
+        if delay > 0:
+            return f"answered after {delay * 1000:.0f} ms"
+        return "answered"
+
+    def process(self, clock, frame, source: tuple, send_delay: float) -> None:
+        """The clock takes the request now; a change it made is in the state file before the answer leaves."""
+        try:
+            payload = clock.answer(frame)
+        except FrameError as error:
+            # Only a change at run time (model, address) between arrival and now gets here.
+            self.sim.log(f"{clock.ip} dropped a request it had taken: {error}")
+            return
+        if frame.code in MODIFY_CODES or frame.code == ANNOUNCE:
+            self.sim.state_changed(clock)
+        elif clock not in self.held:
+            self.send_later(clock, payload, source, send_delay)
+            return
+        self.held.add(clock)
+
+        def release():
+            self.held.discard(clock)
+            self.send_later(clock, payload, source, send_delay)
+
+        self.sim.when_saved(release)
+
+    def send_later(self, clock, payload: bytes, source: tuple, delay: float) -> None:
         if delay > 0:
             self.sim.loop.call_later(delay, lambda: self.send_answer(clock, payload, source))
-            return f"answered after {delay * 1000:.0f} ms"
-        self.send_answer(clock, payload, source)
-        return "answered"
+        else:
+            self.send_answer(clock, payload, source)
 
     def send_answer(self, clock, payload: bytes, destination: tuple) -> None:
         frame = reply_frame(payload, clock.faults)
@@ -118,6 +162,60 @@ class LinkService:
 
     def send_unsolicited(self, clock, payload: bytes, destination: tuple) -> None:
         self.send_from(clock.ip, reply_frame(payload, clock.faults), destination)
+
+
+class RequestQueues:
+    """Each clock takes its requests one after another, each once its latency has passed.
+
+    A clock busy with a modify (writing its flash) answers a query sent after
+    it only afterwards, with what the modify wrote; the other clocks do not wait.
+    """
+
+    def __init__(self, service: LinkService):
+        self.service = service
+        self.pending = {}
+
+    def clear(self) -> None:
+        self.pending = {}
+
+    def add(self, clock, frame, source: tuple, send_delay: float) -> float:
+        """Seconds until the clock takes the request (0: taken now)."""
+        now = time.monotonic()
+        due = now + clock.latency(frame)
+        queue = self.pending.get(clock)
+        if queue:
+            due = max(due, queue[-1][0])
+        elif due <= now:
+            self.service.process(clock, frame, source, send_delay)
+            return 0.0
+        else:
+            queue = self.pending[clock] = collections.deque()
+        queue.append((due, frame, source, send_delay))
+        if len(queue) == 1:
+            self.service.sim.loop.call_at(due, lambda: self.take_next(clock, queue))
+        return due - now
+
+    def take_next(self, clock, queue) -> None:
+        if self.pending.get(clock) is not queue:
+            return
+        _, frame, source, send_delay = queue.popleft()
+        if queue:
+            self.service.sim.loop.call_at(queue[0][0], lambda: self.take_next(clock, queue))
+        else:
+            del self.pending[clock]
+        self.service.process(clock, frame, source, send_delay)
+
+
+def set_buffer_sizes(sock, size: int) -> None:
+    """As large as allowed: root may go past the system's limit, others get what it permits."""
+    for option, forced in ((socket.SO_RCVBUF, SO_RCVBUFFORCE), (socket.SO_SNDBUF, SO_SNDBUFFORCE)):
+        try:
+            sock.setsockopt(socket.SOL_SOCKET, forced, size)
+        except OSError:
+            try:
+                sock.setsockopt(socket.SOL_SOCKET, option, size)
+            except OSError:
+                pass
 
 
 def spread_for(address: str, spread_ms: float) -> float:

@@ -8,17 +8,17 @@ import tempfile
 import time
 
 from . import link
-from .clock import ANNOUNCE, MODIFY_CODES, SETTING_KEYS, Clock, ConfigError
+from .clock import SETTING_KEYS, Clock, ConfigError
 from .control import ControlError, ControlServer
 from .loop import Loop
 from .probe import ProbeListener
-from .record import Recorder, write_json_atomically
+from .record import Recorder
+from .statefile import StateFile
 from .tftp import TftpService
 
 TOP_KEYS = {"prefix", "broadcastSpreadMs", "defaults", "clocks"}
 UNSOLICITED_RESULT_CODES = (0x0F, 0x11)
 STATUS_REPORT = 0x0E
-READABLE_STATE_CLOCKS = 20
 
 
 def merged_with_defaults(defaults: dict, entry: dict) -> dict:
@@ -74,6 +74,10 @@ class Simulator:
         self.services = {}
         self.link = None
         self.control_server = None
+        self.by_address, self.by_broadcast = {}, {}
+        self.index_clocks()
+        self.state_file = StateFile(self, options.state)
+        self.loop.at_round_end(self.end_round)
 
     # --- life ------------------------------------------------------------------
 
@@ -92,7 +96,9 @@ class Simulator:
             self.link.close()
         if self.control_server is not None:
             self.control_server.close()
+        self.state_changed()
         self.save_state()
+        self.state_file.close()
         self.recorder.close()
 
     def open_clock_services(self, clock) -> None:
@@ -111,15 +117,22 @@ class Simulator:
 
     # --- questions the services ask -------------------------------------------
 
+    def index_clocks(self) -> None:
+        """Looked up per datagram, which a sweep of a site sends thousands a second."""
+        self.by_address = {clock.ip: clock for clock in self.clocks}
+        self.by_broadcast = {}
+        for clock in self.clocks:
+            self.by_broadcast.setdefault(clock.broadcast, []).append(clock)
+
     def clocks_for(self, destination: str) -> tuple[list, bool]:
         """The clocks a datagram is for, and whether it came as a broadcast."""
-        for clock in self.clocks:
-            if clock.ip == destination:
-                return [clock], False
+        clock = self.by_address.get(destination)
+        if clock is not None:
+            return [clock], False
         if destination == link.LIMITED_BROADCAST:
             return list(self.clocks), True
-        reached = [clock for clock in self.clocks if clock.broadcast == destination]
-        return reached, bool(reached)
+        reached = self.by_broadcast.get(destination, [])
+        return list(reached), bool(reached)
 
     def source_allowed(self, address: str) -> bool:
         return not self.allowed or any(ipaddress.IPv4Address(address) in net for net in self.allowed)
@@ -127,24 +140,39 @@ class Simulator:
     def spread_delay(self, clock) -> float:
         return link.spread_for(clock.ip, self.spread_ms)
 
-    def after_request(self, clock, frame) -> None:
-        if frame.code in MODIFY_CODES or frame.code == ANNOUNCE:
-            self.save_state()
-
     # --- observable state ------------------------------------------------------
 
     def state(self) -> dict:
-        return {
-            "pid": os.getpid(), "updated": round(time.time(), 6), "port": self.options.port,
-            "tftpPort": self.options.tftp_port, "probePort": self.options.probe_port,
-            "tftpRoot": os.path.abspath(self.tftp_root),
-            "clocks": [clock.state() for clock in self.clocks],
-        }
+        return {**self.state_header(), "clocks": [clock.state() for clock in self.clocks]}
+
+    def state_header(self) -> dict:
+        return {"pid": os.getpid(), "updated": round(time.time(), 6), "port": self.options.port,
+                "tftpPort": self.options.tftp_port, "probePort": self.options.probe_port,
+                "tftpRoot": os.path.abspath(self.tftp_root)}
+
+    def state_changed(self, clock=None) -> None:
+        """The clock's state (every clock's without one) goes into the next write of the state file."""
+        if clock is None:
+            self.state_file.all_changed()
+        else:
+            self.state_file.clock_changed(clock)
+
+    def when_saved(self, callback) -> None:
+        """callback runs once the state file shows every change made so far.
+
+        The changes of one loop round go into one write, and what waited for
+        them follows as soon as it is done: a thousand clocks applying a modify
+        within a few milliseconds cost one write, not a thousand.
+        """
+        self.state_file.when_saved(callback)
+
+    def end_round(self) -> None:
+        self.recorder.flush()
+        self.state_file.end_round()
 
     def save_state(self) -> None:
-        if self.options.state:
-            readable = len(self.clocks) <= READABLE_STATE_CLOCKS
-            write_json_atomically(self.options.state, self.state(), readable)
+        """Writes the state file before returning, with every change so far."""
+        self.state_file.save_now()
 
     # --- changes at run time ------------------------------------------------
 
@@ -169,6 +197,7 @@ class Simulator:
             clock.clear_faults()
             clock.set_faults(new.faults)
         self.log("fault switches reloaded")
+        self.state_changed()
         self.save_state()
 
     def reset(self) -> None:
@@ -177,7 +206,11 @@ class Simulator:
         fresh = build_clocks(config, entries)
         for clock in self.clocks:
             self.close_clock_services(clock)
+        if self.link is not None:
+            self.link.forget_pending()
         self.config, self.clocks = config, fresh
+        self.index_clocks()
+        self.state_changed()
         for clock in self.clocks:
             self.open_clock_services(clock)
 
@@ -191,6 +224,7 @@ class Simulator:
             if clock.basic[2:6] == ipaddress.IPv4Address(old).packed:
                 clock.basic = clock.basic[:2] + ipaddress.IPv4Address(clock.ip).packed + clock.basic[6:]
         finally:
+            self.index_clocks()
             self.open_clock_services(clock)
 
     def reapply(self, clock, fields: dict) -> None:
@@ -216,6 +250,8 @@ class Simulator:
 
     def control(self, request: dict) -> dict:
         command = request.get("cmd")
+        # What came before the request is in the record by the time it is answered.
+        self.recorder.flush()
         if command == "ping":
             return {"ok": True}
         if command == "state":
@@ -226,6 +262,7 @@ class Simulator:
             self.reload_faults()
         elif command in ("faults", "clear-faults", "set", "readdress", "send"):
             for clock in self.select_clocks(request.get("clock")):
+                self.state_changed(clock)
                 self.control_clock(command, clock, request)
         else:
             raise ControlError(f"unknown command {command!r}")

@@ -202,6 +202,17 @@ class Faults(SimulatorCase):
         answers = [self.client.exchange(build_query(0x02), OLD, timeout=0.3) for _ in range(3)]
         self.assertEqual([answer is None for answer in answers], [True, True, False])
 
+    def test_silent_clock_is_found_but_answers_nothing_else(self):
+        self.set_faults(silent=True)
+        self.assertEqual(self.client.exchange(build_search_request(), OLD)[0], 0x01)
+        for name, frame in (("query", build_query(0x02)), ("modify", MODIFIES[0][2]),
+                            ("announcement", h("51 4B 80 02 0C 01 E5 54"))):
+            with self.subTest(name):
+                self.assertIsNone(self.client.exchange(frame, OLD, timeout=0.3))
+                self.assertEqual(self.sim.records()[-1]["results"][OLD], "dropped: fault silent")
+        state = self.sim.clock_state(OLD)
+        self.assertEqual((state["modifyCount"], state["announcements"]), ({}, 0))
+
     def test_late_answer(self):
         self.set_faults(delayMs=400)
         started = time.monotonic()
@@ -355,6 +366,9 @@ class Lifecycle(unittest.TestCase):
             ("serial too long", {"clocks": [{"ip": OLD, "serial": "X" * 21}]}),
             ("same address twice", {"clocks": [{"ip": OLD}, {"ip": OLD}]}),
             ("bad fault value", {"clocks": [{"ip": OLD, "faults": {"delayMs": -1}}]}),
+            ("silent not a flag", {"clocks": [{"ip": OLD, "faults": {"silent": 1}}]}),
+            ("negative latency", {"clocks": [{"ip": OLD, "answerLatencyMs": -5}]}),
+            ("latency as text", {"defaults": {"modifyLatencyMs": "80"}, "clocks": [{"ip": OLD}]}),
         ]
         for name, config in cases:
             with self.subTest(name), tempfile.TemporaryDirectory() as folder:

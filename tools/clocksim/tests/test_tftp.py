@@ -65,6 +65,14 @@ class Upload(TftpCase):
                 self.assertEqual((entry["name"], entry["complete"], entry["tsizeMatches"], entry["sha256"]),
                                  (name, True, True, hashlib.sha256(content).hexdigest()))
 
+    def test_each_data_block_is_recorded_by_its_header(self):
+        self.sim.clear_records()
+        self.client.upload("fw.tar", b"\x11" * 1100)
+        data = [(line["block"], line["len"], line["hex"], line["result"]) for line in self.sim.records()
+                if line["proto"] == "tftp" and line["opcode"] == 3]
+        self.assertEqual(data, [(1, 516, "00030001", "acknowledged"), (2, 516, "00030002", "acknowledged"),
+                                (3, 80, "00030003", "acknowledged: last block")])
+
     def test_name_with_separators_stays_inside_the_clock_folder(self):
         self.client.upload("../../evil", b"x")
         self.assertEqual(self.uploaded(".._.._evil"), b"x")
