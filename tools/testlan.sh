@@ -2,14 +2,14 @@
 # A LAN of network namespaces for end-to-end tests of marindo against simulated clocks.
 #
 #   testlan.sh [--prefix P] check
-#   testlan.sh [--prefix P] up [--scale] CONFIG
+#   testlan.sh [--prefix P] up [--scale [--routed]] CONFIG
 #   testlan.sh [--prefix P] exec CMD...              run CMD in the tool's namespace
 #   testlan.sh [--prefix P] clock-exec NAME CMD...   run CMD in the namespace of clock NAME
 #   testlan.sh [--prefix P] readdress NAME NEWIP     move clock NAME to another address
 #   testlan.sh [--prefix P] ctl NAME ARGS...         clocksimctl.py for clock NAME (faults, set, send...)
 #   testlan.sh [--prefix P] info                     names, addresses and files of the running LAN
 #   testlan.sh [--prefix P] down
-#   testlan.sh [--prefix P] with-lan [--scale] CONFIG -- CMD...
+#   testlan.sh [--prefix P] with-lan [--scale [--routed]] CONFIG -- CMD...
 #
 # Namespaces: P-br holds the bridge, P-tool the tool (10.213.0.1/16 on eth0),
 # P-c-NAME one clock each (P-scale all clocks in scale mode). The subnet
@@ -17,6 +17,17 @@
 # interfaces. The prefix comes from --prefix or TESTLAN_PREFIX (default mlan);
 # the run folder from TESTLAN_RUN (default /tmp/testlan-P) and holds each
 # simulator's config, record, state, control socket and log, and tftp/.
+#
+# A routed site (--scale --routed): the clocks of P-scale live on a subnet of
+# their own, the config's addresses and "prefix" (clear of 10.213.0.0/16),
+# behind the router namespace P-rt, which forwards between its leg on the
+# bridge (eth0, 10.213.0.254/16) and a veth pair to P-scale (eth1, the last
+# host address of the clocks' subnet, which no clock may take). The tool's
+# namespace reaches the subnet via 10.213.0.254, P-scale has its default
+# route via the router; a broadcast on the LAN does not cross the router.
+# Scale mode raises the machine's neighbour table limits (kept for the whole
+# machine by the kernel, not per namespace) so that a sweep of every address
+# of a /16 does not crowd out the clocks' entries; `down` puts them back.
 #
 # Exit status 77 means the machine cannot host the LAN (not root, no ip
 # netns, no veth or bridge); the reason is printed.
@@ -27,6 +38,13 @@ readonly SKIP=77
 readonly TOOL_IP=10.213.0.1
 readonly PREFIX_LENGTH=16
 readonly BROADCAST=10.213.255.255
+readonly ROUTER_LAN_IP=10.213.0.254
+readonly ROUTER_LAN_MAC=02:13:0a:d5:00:fe
+readonly ROUTER_SITE_MAC=02:13:fe:00:00:01
+# Room for a sweep of a /16 at 10000 datagrams a second: each empty address
+# holds an unresolved entry in the router for the seconds its ARP tries take.
+readonly NEIGH_LIMITS=(32768 65536 131072)
+readonly NEIGH_SYSCTL=/proc/sys/net/ipv4/neigh/default
 readonly READY_SECONDS=15
 TOOLS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly TOOLS_DIR
@@ -54,6 +72,7 @@ set_names() {
     RUN=${TESTLAN_RUN:-/tmp/testlan-$PREFIX}
     BRIDGE_NS=$PREFIX-br
     TOOL_NS=$PREFIX-tool
+    ROUTER_NS=$PREFIX-rt
 }
 
 sim_namespace() {
@@ -112,9 +131,70 @@ build_bridge_and_tool() {
     new_namespace "$TOOL_NS"
     attach_to_bridge "$TOOL_NS" pt
     ip -n "$TOOL_NS" addr add "$TOOL_IP/$PREFIX_LENGTH" brd + dev eth0
-    # Room for a neighbour entry per clock in scale mode; kernels keep this table per namespace or not at all.
-    ip netns exec "$TOOL_NS" sysctl -qw net.ipv4.neigh.default.gc_thresh1=4096 \
-        net.ipv4.neigh.default.gc_thresh2=8192 net.ipv4.neigh.default.gc_thresh3=16384 >/dev/null 2>&1 || true
+}
+
+# The kernel keeps one neighbour table for all namespaces, its limits settable
+# only from the machine's own namespace: a thousand clocks, or a sweep through
+# a router, need more than the usual 1024 entries. Limits are only raised; the
+# values found are kept in the run folder for `down`.
+raise_neighbour_limits() {
+    if [[ ! -w $NEIGH_SYSCTL/gc_thresh3 ]]; then
+        echo "testlan: cannot raise the neighbour table limits here; a sweep may lose datagrams" >&2
+        return 0
+    fi
+    local index name current saved=""
+    for index in 1 2 3; do
+        name=gc_thresh$index
+        current=$(cat "$NEIGH_SYSCTL/$name")
+        saved+="$name $current"$'\n'
+        if ((current < NEIGH_LIMITS[index - 1])); then echo "${NEIGH_LIMITS[index - 1]}" >"$NEIGH_SYSCTL/$name"; fi
+    done
+    [[ -e $RUN/neigh-limits.saved ]] || printf '%s' "$saved" >"$RUN/neigh-limits.saved"
+}
+
+# Back to the values found, unless another scale LAN (of another prefix) still needs them.
+restore_neighbour_limits() {
+    [[ -e $RUN/neigh-limits.saved ]] || return 0
+    if ip netns list 2>/dev/null | awk '{print $1}' | grep -E -- '-(scale|rt)$' | grep -qvE "^$PREFIX-(scale|rt)\$"; then
+        return 0
+    fi
+    local name value
+    while read -r name value; do
+        [[ $name =~ ^gc_thresh[123]$ && $value =~ ^[0-9]+$ ]] || continue
+        echo "$value" >"$NEIGH_SYSCTL/$name" 2>/dev/null || true
+    done <"$RUN/neigh-limits.saved"
+    rm -f "$RUN/neigh-limits.saved"
+}
+
+site_value() {
+    awk -v k="$1" '$1 == k {print $2; exit}' "$RUN/site.txt"
+}
+
+is_routed() {
+    [[ -e $RUN/site.txt ]]
+}
+
+# The router between the LAN and the clocks' subnet, and P-scale on its far leg.
+build_router_and_site() {
+    local subnet prefix_length router_ip namespace
+    subnet=$(site_value subnet)
+    prefix_length=$(site_value prefix)
+    router_ip=$(site_value router)
+    namespace=$(sim_namespace scale)
+    new_namespace "$ROUTER_NS"
+    attach_to_bridge "$ROUTER_NS" prt "$ROUTER_LAN_MAC"
+    ip -n "$ROUTER_NS" addr add "$ROUTER_LAN_IP/$PREFIX_LENGTH" brd + dev eth0
+    new_namespace "$namespace"
+    ip -n "$ROUTER_NS" link add eth1 address "$ROUTER_SITE_MAC" type veth peer name eth0 netns "$namespace"
+    ip -n "$namespace" link set eth0 address "$(awk '$4 == "scale" {print $3; exit}' "$RUN/plan.txt")"
+    ip -n "$ROUTER_NS" addr add "$router_ip/$prefix_length" brd + dev eth1
+    ip -n "$ROUTER_NS" link set eth1 up
+    ip -n "$namespace" link set eth0 up
+    ip netns exec "$ROUTER_NS" sysctl -qw net.ipv4.ip_forward=1 >/dev/null
+    awk -v len="$prefix_length" '$4 == "scale" {print "address add " $2 "/" len " brd + dev eth0"}' \
+        "$RUN/plan.txt" | ip -n "$namespace" -batch -
+    ip -n "$namespace" route add default via "$router_ip" dev eth0
+    ip -n "$TOOL_NS" route add "$subnet" via "$ROUTER_LAN_IP" dev eth0
 }
 
 build_clock_namespaces() {
@@ -158,28 +238,39 @@ simulators() {
 }
 
 cmd_up() {
-    local scale=()
-    if [[ ${1:-} == --scale ]]; then scale=(--scale); shift; fi
-    [[ $# -eq 1 ]] || die "usage: up [--scale] CONFIG"
+    local mode=()
+    while [[ ${1:-} == --scale || ${1:-} == --routed ]]; do
+        mode+=("$1")
+        shift
+    done
+    [[ $# -eq 1 ]] || die "usage: up [--scale [--routed]] CONFIG"
+    if [[ " ${mode[*]} " == *" --routed "* && " ${mode[*]} " != *" --scale "* ]]; then
+        die "--routed needs --scale: the routed site's clocks share one namespace behind the router"
+    fi
     local config
     config=$(realpath "$1")
     require_lan_support
     cmd_down >/dev/null 2>&1 || true
     rm -rf "$RUN"
     mkdir -p "$RUN/tftp"
-    "$PYTHON" "$CLOCKSIM_DIR/lanplan.py" "$config" "$RUN" "${scale[@]}" >"$RUN/plan.txt" || exit 1
+    "$PYTHON" "$CLOCKSIM_DIR/lanplan.py" "$config" "$RUN" "${mode[@]}" >"$RUN/plan.txt" || exit 1
+    if [[ ${#mode[@]} -gt 0 ]]; then raise_neighbour_limits; fi
     build_bridge_and_tool
-    build_clock_namespaces
+    if is_routed; then build_router_and_site; else build_clock_namespaces; fi
     local sim
     for sim in $(simulators); do start_simulator "$sim"; done
     wait_until_ready
     echo "testlan: up, prefix $PREFIX, $(wc -l <"$RUN/plan.txt") clocks, run folder $RUN"
+    if is_routed; then
+        echo "testlan: clocks on $(site_value subnet) behind router $ROUTER_NS" \
+            "($ROUTER_LAN_IP on the LAN, $(site_value router) on the clocks' subnet)"
+    fi
 }
 
 # --- taking it down -------------------------------------------------------------
 
 our_namespaces() {
-    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$PREFIX-(br|tool|scale|c-[A-Za-z0-9_]+)\$" || true
+    ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^$PREFIX-(br|tool|scale|rt|c-[A-Za-z0-9_]+)\$" || true
 }
 
 is_our_simulator() {
@@ -221,6 +312,7 @@ cmd_down() {
     for namespace in $(our_namespaces); do
         ip netns del "$namespace"
     done
+    restore_neighbour_limits
     echo "testlan: down, prefix $PREFIX (records kept in $RUN)"
 }
 
@@ -241,6 +333,10 @@ clock_field() {
 
 export_lan_environment() {
     export TESTLAN_PREFIX=$PREFIX TESTLAN_RUN=$RUN TESTLAN_TOOL_IP=$TOOL_IP TESTLAN_BROADCAST=$BROADCAST
+    if is_routed; then
+        TESTLAN_CLOCK_SUBNET=$(site_value subnet)
+        export TESTLAN_ROUTER_IP=$ROUTER_LAN_IP TESTLAN_CLOCK_SUBNET
+    fi
 }
 
 cmd_exec() {
@@ -273,17 +369,26 @@ cmd_ctl() {
 cmd_readdress() {
     [[ $# -eq 2 ]] || die "usage: readdress NAME NEWIP"
     require_up
-    local name=$1 new_ip=$2 old_ip sim namespace
-    [[ $new_ip =~ ^10\.213\.[0-9]{1,3}\.[0-9]{1,3}$ && $new_ip != "$TOOL_IP" ]] ||
-        die "$new_ip is not a clock address of 10.213.0.0/16"
+    local name=$1 new_ip=$2 old_ip sim namespace length=$PREFIX_LENGTH
+    if is_routed; then
+        length=$(site_value prefix)
+        "$PYTHON" -c 'import ipaddress, sys
+a, net, router = ipaddress.ip_address(sys.argv[1]), ipaddress.ip_network(sys.argv[2]), sys.argv[3]
+sys.exit(a not in net or a in (net.network_address, net.broadcast_address) or str(a) == router)' \
+            "$new_ip" "$(site_value subnet)" "$(site_value router)" 2>/dev/null ||
+            die "$new_ip is not a clock address of $(site_value subnet) (the router has $(site_value router))"
+    else
+        [[ $new_ip =~ ^10\.213\.[0-9]{1,3}\.[0-9]{1,3}$ && $new_ip != "$TOOL_IP" ]] ||
+            die "$new_ip is not a clock address of 10.213.0.0/16"
+    fi
     ! awk '{print $2}' "$RUN/plan.txt" | grep -qx "$new_ip" || die "$new_ip belongs to another clock"
     old_ip=$(clock_field "$name" 2)
     sim=$(clock_field "$name" 4)
     namespace=$(sim_namespace "$sim")
     # The new address exists before the simulator binds to it; the old one goes last.
-    ip -n "$namespace" addr add "$new_ip/$PREFIX_LENGTH" brd + dev eth0
+    ip -n "$namespace" addr add "$new_ip/$length" brd + dev eth0
     "$PYTHON" "$CLOCKSIM_DIR/clocksimctl.py" --socket "$RUN/$sim.ctl" --clock "$old_ip" readdress "$new_ip"
-    ip -n "$namespace" addr del "$old_ip/$PREFIX_LENGTH" dev eth0
+    ip -n "$namespace" addr del "$old_ip/$length" dev eth0
     awk -v n="$name" -v ip="$new_ip" '$1 == n {$2 = ip} {print}' "$RUN/plan.txt" >"$RUN/plan.txt.new"
     mv "$RUN/plan.txt.new" "$RUN/plan.txt"
     echo "testlan: $name moved from $old_ip to $new_ip"
@@ -296,6 +401,12 @@ cmd_info() {
     echo "TESTLAN_TOOL_NS=$TOOL_NS"
     echo "TESTLAN_TOOL_IP=$TOOL_IP"
     echo "TESTLAN_BROADCAST=$BROADCAST"
+    if is_routed; then
+        echo "TESTLAN_ROUTER_NS=$ROUTER_NS"
+        echo "TESTLAN_ROUTER_IP=$ROUTER_LAN_IP"
+        echo "TESTLAN_CLOCK_SUBNET=$(site_value subnet)"
+        echo "TESTLAN_CLOCK_GATEWAY=$(site_value router)"
+    fi
     local name ip mac sim
     while read -r name ip mac sim; do
         echo "clock $name ip=$ip mac=$mac ns=$(sim_namespace "$sim") record=$RUN/$sim.record.jsonl" \
@@ -309,7 +420,7 @@ cmd_with_lan() {
         up_args+=("$1")
         shift
     done
-    [[ ${1:-} == -- && $# -ge 2 ]] || die "usage: with-lan [--scale] CONFIG -- CMD..."
+    [[ ${1:-} == -- && $# -ge 2 ]] || die "usage: with-lan [--scale [--routed]] CONFIG -- CMD..."
     shift
     trap 'cmd_down >/dev/null 2>&1 || true' EXIT
     trap 'exit 130' INT

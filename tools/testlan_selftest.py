@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
-"""End-to-end check of testlan.sh: two clocks on a LAN of namespaces, then a LAN in scale mode.
+"""End-to-end check of testlan.sh: two clocks on a LAN of namespaces, a LAN in scale mode, a routed site.
 
 Needs root and network namespaces; without them it prints why and exits 77,
 which CTest reports as skipped. Run inside the tool's namespace with --search,
---probe or --tftp, it is also the small client that the checks use there.
+--probe, --tftp or --sweep, it is also the small client that the checks use there.
 """
 
+import ipaddress
 import json
 import os
 import socket
@@ -21,6 +22,7 @@ sys.path.insert(0, os.path.join(TOOLS, "clocksim"))
 sys.path.insert(0, os.path.join(TOOLS, "clocksim", "tests"))
 
 from csim.frame import build_search_request  # noqa: E402
+from scaleconfig import scale_config  # noqa: E402
 from simclient import TftpClient, reply_payload  # noqa: E402
 
 SKIP = 77
@@ -32,6 +34,11 @@ CONFIG = {"clocks": [
     {"name": "c2", "ip": NEW_IP, "serial": "NEW0002", "firmwareMajor": 4, "logs": {"log.txt": LOG}},
 ]}
 SCALE_COUNT = 50
+ROUTER_IP = "10.213.0.254"
+ROUTED_SUBNET = "10.220.0.0/16"
+ROUTED_COUNT = 250
+# A tool looking for clocks behind a router sends to every address of their subnet.
+SWEEP_PER_SECOND = 10000
 
 
 # --- the client side, run inside the tool's namespace ---------------------------------
@@ -75,7 +82,44 @@ def tftp(address: str) -> dict:
         client.close()
 
 
-CLIENT_MODES = {"--search": search, "--probe": probe, "--tftp": tftp}
+def sweep(cidr: str) -> list:
+    """A search to every address of the network at SWEEP_PER_SECOND; the addresses that answered."""
+    network = ipaddress.IPv4Network(cidr)
+    request = build_search_request()
+    answered = set()
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+        sock.bind(("0.0.0.0", 7000))
+        sock.setblocking(False)
+
+        def drain():
+            while True:
+                try:
+                    _, source = sock.recvfrom(512)
+                except BlockingIOError:
+                    return
+                except OSError:
+                    continue
+                answered.add(source[0])
+
+        started = time.monotonic()
+        for sent, address in enumerate(network.hosts()):
+            while sent > (time.monotonic() - started) * SWEEP_PER_SECOND:
+                drain()
+                time.sleep(0.001)
+            try:
+                sock.sendto(request, (str(address), 7000))
+            except OSError:
+                pass
+        # Late answers: the router resolves a clock's address before forwarding to it.
+        quiet_until = time.monotonic() + 2.0
+        while time.monotonic() < quiet_until:
+            drain()
+            time.sleep(0.01)
+    return sorted(answered)
+
+
+CLIENT_MODES = {"--search": search, "--probe": probe, "--tftp": tftp, "--sweep": sweep}
 
 
 # --- the checks, run by root on the host --------------------------------------------------
@@ -100,7 +144,7 @@ def namespaces_of(prefix: str) -> list:
 
 class LanCase(unittest.TestCase):
     prefix = ""
-    scale = False
+    mode = ()
 
     @classmethod
     def config(cls) -> dict:
@@ -114,7 +158,7 @@ class LanCase(unittest.TestCase):
         with open(config_path, "w", encoding="utf-8") as out:
             json.dump(cls.config(), out)
         try:
-            testlan(cls.prefix, "up", *(["--scale"] if cls.scale else []), config_path)
+            testlan(cls.prefix, "up", *cls.mode, config_path)
         except BaseException:
             testlan(cls.prefix, "down", check=False)
             raise
@@ -176,7 +220,7 @@ class TwoClocks(LanCase):
 
 class ScaleMode(LanCase):
     prefix = f"sc{os.getpid() % 100000}"
-    scale = True
+    mode = ("--scale",)
 
     @classmethod
     def config(cls) -> dict:
@@ -189,17 +233,63 @@ class ScaleMode(LanCase):
                          sorted((f"10.213.1.{index}", f"SCALE{index:03d}") for index in range(1, SCALE_COUNT + 1)))
 
 
+class RoutedSite(LanCase):
+    prefix = f"rt{os.getpid() % 100000}"
+    mode = ("--scale", "--routed")
+
+    @classmethod
+    def config(cls) -> dict:
+        return scale_config(ROUTED_COUNT, spread_over=ROUTED_SUBNET)
+
+    def test_unicast_search_crosses_the_router(self):
+        clock = self.config()["clocks"][-1]
+        self.assertEqual(in_tool_namespace(self.prefix, "--search", clock["ip"]),
+                         [[clock["ip"], 7000, clock["serial"]]])
+
+    def test_a_broadcast_stays_on_the_lan(self):
+        self.assertEqual(in_tool_namespace(self.prefix, "--search", BROADCAST), [])
+
+    def test_sweep_of_the_whole_subnet_finds_every_clock(self):
+        answered = in_tool_namespace(self.prefix, "--sweep", ROUTED_SUBNET)
+        self.assertEqual(answered, sorted(clock["ip"] for clock in self.config()["clocks"]))
+
+    def test_the_tool_reaches_only_the_clocks_subnet_through_the_router(self):
+        routes = testlan(self.prefix, "exec", "ip", "-4", "route", "show", "table", "all").stdout
+        self.assertNotIn("default", routes)
+        self.assertIn(f"{ROUTED_SUBNET} via {ROUTER_IP} dev eth0", routes)
+        info = testlan(self.prefix, "info").stdout
+        self.assertIn(f"TESTLAN_ROUTER_NS={self.prefix}-rt", info)
+        self.assertIn("TESTLAN_CLOCK_GATEWAY=10.220.255.254", info)
+
+
 class WithLan(unittest.TestCase):
     def test_status_of_the_command_and_nothing_left_behind(self):
-        prefix = f"wl{os.getpid() % 100000}"
+        routed = scale_config(3, spread_over="10.222.0.0/24")
+        cases = [("one namespace per clock", CONFIG, [], "10.213.0.1/16"),
+                 ("routed site", routed, ["--scale", "--routed"], f"10.222.0.0/24 via {ROUTER_IP}")]
+        for name, config, mode, shown in cases:
+            with self.subTest(name), tempfile.TemporaryDirectory() as folder:
+                prefix = f"wl{os.getpid() % 100000}"
+                config_path = os.path.join(folder, "clocks.json")
+                with open(config_path, "w", encoding="utf-8") as out:
+                    json.dump(config, out)
+                result = testlan(prefix, "with-lan", *mode, config_path, "--", "sh", "-c",
+                                 "ip -br addr show eth0; ip route; exit 3",
+                                 check=False, env=dict(os.environ, TESTLAN_RUN=os.path.join(folder, "run")))
+                self.assertEqual(result.returncode, 3, result.stderr)
+                self.assertIn(shown, result.stdout)
+                self.assertEqual(namespaces_of(prefix), [])
+
+    def test_routed_site_on_the_lans_subnet_is_refused(self):
+        prefix = f"rf{os.getpid() % 100000}"
         with tempfile.TemporaryDirectory() as folder:
             config_path = os.path.join(folder, "clocks.json")
             with open(config_path, "w", encoding="utf-8") as out:
-                json.dump(CONFIG, out)
-            result = testlan(prefix, "with-lan", config_path, "--", "sh", "-c", "ip -br addr show eth0; exit 3",
-                             check=False, env=dict(os.environ, TESTLAN_RUN=os.path.join(folder, "run")))
-        self.assertEqual(result.returncode, 3, result.stderr)
-        self.assertIn("10.213.0.1/16", result.stdout)
+                json.dump(scale_config(3, spread_over="10.213.8.0/24"), out)
+            result = testlan(prefix, "up", "--scale", "--routed", config_path, check=False,
+                             env=dict(os.environ, TESTLAN_RUN=os.path.join(folder, "run")))
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("overlaps the tool's LAN 10.213.0.0/16", result.stderr)
         self.assertEqual(namespaces_of(prefix), [])
 
 

@@ -1,11 +1,15 @@
-"""Configs of whole sites: what scaleconfig.py prints."""
+"""Configs of whole sites: what scaleconfig.py prints and how lanplan.py places a routed site."""
 
 import contextlib
 import io
 import ipaddress
+import json
+import os
+import tempfile
 import unittest
 
 import simclient  # noqa: F401  (puts csim and the scripts on the path)
+import lanplan
 import scaleconfig
 from scaleconfig import scale_config
 
@@ -68,6 +72,56 @@ class ScaleConfig(unittest.TestCase):
         with contextlib.redirect_stderr(io.StringIO()) as errors:
             self.assertEqual(scaleconfig.main(["--count", "300", "--spread-over", "10.0.0.0/24"]), 2)
         self.assertIn("room for 252 clocks", errors.getvalue())
+
+
+class RoutedPlan(unittest.TestCase):
+    def plan(self, config: dict, *options) -> tuple:
+        """lanplan's status, its standard error and the files it wrote."""
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "site.json")
+            with open(path, "w", encoding="utf-8") as out:
+                json.dump(config, out)
+            errors, printed = io.StringIO(), io.StringIO()
+            with contextlib.redirect_stderr(errors), contextlib.redirect_stdout(printed):
+                status = lanplan.main([path, folder, *options])
+            written = {}
+            for name in ("site.txt", "scale.json"):
+                if os.path.exists(os.path.join(folder, name)):
+                    with open(os.path.join(folder, name), encoding="utf-8") as source:
+                        written[name] = source.read()
+        return status, errors.getvalue(), written
+
+    def test_site_behind_a_router(self):
+        status, errors, written = self.plan(scale_config(1000, spread_over="10.220.0.0/16"), "--scale", "--routed")
+        self.assertEqual(status, 0, errors)
+        self.assertEqual(written["site.txt"], "subnet 10.220.0.0/16\nprefix 16\nrouter 10.220.255.254\n")
+        clocks = json.loads(written["scale.json"])["clocks"]
+        self.assertEqual({(clock["prefix"], clock["basic"]["gateway"]) for clock in clocks}, {(16, "10.220.255.254")})
+
+    def test_sites_the_router_cannot_serve_are_refused(self):
+        def clocks(*addresses, prefix=24):
+            return {"prefix": prefix, "clocks": [{"ip": address} for address in addresses]}
+
+        cases = [
+            ("on the LAN's subnet", clocks("10.213.5.1", "10.213.5.2"), "overlaps the tool's LAN"),
+            ("a subnet holding the LAN", clocks("10.0.0.5", prefix=8), "overlaps the tool's LAN"),
+            ("on the router's address", clocks("10.9.0.5", "10.9.0.254"), "router's address"),
+            ("outside the first clock's subnet", clocks("10.9.0.5", "10.9.1.5"), "not a clock address"),
+            ("on the subnet's broadcast address", clocks("10.9.0.5", "10.9.0.255"), "not a clock address"),
+            ("no room for a router", clocks("10.9.0.5", prefix=31), "up to /30"),
+            ("public addresses", clocks("8.8.8.8"), "private network"),
+        ]
+        for name, config, reason in cases:
+            with self.subTest(name):
+                status, errors, written = self.plan(config, "--scale", "--routed")
+                self.assertEqual(status, 2)
+                self.assertIn(reason, errors)
+                self.assertNotIn("site.txt", written)
+
+    def test_routed_needs_scale(self):
+        status, errors, _ = self.plan({"prefix": 24, "clocks": [{"ip": "10.9.0.5"}]}, "--routed")
+        self.assertEqual(status, 2)
+        self.assertIn("--routed needs --scale", errors)
 
 
 if __name__ == "__main__":
