@@ -19,7 +19,7 @@ bash scripts/package-test.sh build/ci || [ $? -eq 77 ]
 # measured and printed, not asserted.
 bash bench/discovery.sh build/ci
 bash bench/tftp.sh build/ci
-bash bench/cli.sh build/ci
+bash bench/site.sh build/ci
 
 cmake --preset asan
 cmake --build --preset asan
