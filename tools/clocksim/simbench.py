@@ -76,8 +76,9 @@ def bench_modify(options) -> int:
             while len(answered) < len(addresses) and time.monotonic() < deadline:
                 now = time.monotonic()
                 while next_index < len(addresses) and now - started >= next_index * options.over / len(addresses):
-                    sock.sendto(frames[next_index], (addresses[next_index], sim.port))
+                    # Taken before sending: a client held up after sending would make the clock look early.
                     sent[addresses[next_index]] = time.monotonic()
+                    sock.sendto(frames[next_index], (addresses[next_index], sim.port))
                     next_index += 1
                 readable, _, _ = select.select([sock], [], [], 0.0002)
                 while readable:
