@@ -27,7 +27,8 @@
 # route via the router; a broadcast on the LAN does not cross the router.
 # Scale mode raises the machine's neighbour table limits (kept for the whole
 # machine by the kernel, not per namespace) so that a sweep of every address
-# of a /16 does not crowd out the clocks' entries; `down` puts them back.
+# of a /16 does not crowd out the clocks' entries; the last scale LAN's `down`
+# puts them back.
 #
 # Exit status 77 means the machine cannot host the LAN (not root, no ip
 # netns, no veth or bridge); the reason is printed.
@@ -45,6 +46,9 @@ readonly ROUTER_SITE_MAC=02:13:fe:00:00:01
 # holds an unresolved entry in the router for the seconds its ARP tries take.
 readonly NEIGH_LIMITS=(32768 65536 131072)
 readonly NEIGH_SYSCTL=/proc/sys/net/ipv4/neigh/default
+# The machine's own limits, kept while any scale LAN (of any prefix) is up; like
+# the limits themselves, the file does not outlive a reboot.
+readonly NEIGH_SAVED=/run/testlan-neigh-limits
 readonly READY_SECONDS=15
 TOOLS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 readonly TOOLS_DIR
@@ -136,7 +140,7 @@ build_bridge_and_tool() {
 # The kernel keeps one neighbour table for all namespaces, its limits settable
 # only from the machine's own namespace: a thousand clocks, or a sweep through
 # a router, need more than the usual 1024 entries. Limits are only raised; the
-# values found are kept in the run folder for `down`.
+# first scale LAN to raise them keeps the machine's values in NEIGH_SAVED.
 raise_neighbour_limits() {
     if [[ ! -w $NEIGH_SYSCTL/gc_thresh3 ]]; then
         echo "testlan: cannot raise the neighbour table limits here; a sweep may lose datagrams" >&2
@@ -149,21 +153,23 @@ raise_neighbour_limits() {
         saved+="$name $current"$'\n'
         if ((current < NEIGH_LIMITS[index - 1])); then echo "${NEIGH_LIMITS[index - 1]}" >"$NEIGH_SYSCTL/$name"; fi
     done
-    [[ -e $RUN/neigh-limits.saved ]] || printf '%s' "$saved" >"$RUN/neigh-limits.saved"
+    [[ -e $NEIGH_SAVED ]] || printf '%s' "$saved" >"$NEIGH_SAVED"
+    touch "$RUN/neigh-limits.raised"
 }
 
-# Back to the values found, unless another scale LAN (of another prefix) still needs them.
+# The machine's values back once the last scale LAN, of whatever prefix, is down.
 restore_neighbour_limits() {
-    [[ -e $RUN/neigh-limits.saved ]] || return 0
-    if ip netns list 2>/dev/null | awk '{print $1}' | grep -E -- '-(scale|rt)$' | grep -qvE "^$PREFIX-(scale|rt)\$"; then
+    [[ -e $RUN/neigh-limits.raised ]] || return 0
+    rm -f "$RUN/neigh-limits.raised"
+    if [[ ! -e $NEIGH_SAVED ]] || ip netns list 2>/dev/null | awk '{print $1}' | grep -qE -- '-(scale|rt)$'; then
         return 0
     fi
     local name value
     while read -r name value; do
         [[ $name =~ ^gc_thresh[123]$ && $value =~ ^[0-9]+$ ]] || continue
         echo "$value" >"$NEIGH_SYSCTL/$name" 2>/dev/null || true
-    done <"$RUN/neigh-limits.saved"
-    rm -f "$RUN/neigh-limits.saved"
+    done <"$NEIGH_SAVED"
+    rm -f "$NEIGH_SAVED"
 }
 
 site_value() {
