@@ -392,11 +392,11 @@ void ClockLink::FinishLookups(std::optional<std::uint32_t> ip) {
   std::vector<PendingLookup> finishing;
   {
     const std::lock_guard lock(mutex_);
-    auto mine = std::ranges::stable_partition(lookups_, [&](const PendingLookup& lookup) {
+    const auto mine = std::stable_partition(lookups_.begin(), lookups_.end(), [&](const PendingLookup& lookup) {
       return ip && lookup.ip != *ip;
     });
-    std::move(mine.begin(), mine.end(), std::back_inserter(finishing));
-    lookups_.erase(mine.begin(), mine.end());
+    std::move(mine, lookups_.end(), std::back_inserter(finishing));
+    lookups_.erase(mine, lookups_.end());
   }
   for (PendingLookup& pending : finishing) {
     // A window keeps painting meanwhile; only its own thread paces.
