@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <array>
+#include <deque>
+#include <iterator>
+#include <mutex>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -149,6 +152,28 @@ std::string Joined(const std::vector<std::string>& lines) {
   return text;
 }
 
+// What jobs running at once leave, one slot per target; the targets may
+// grow in number while the jobs run (a search still finding clocks).
+template <typename T>
+class Slots {
+ public:
+  T& At(std::size_t index) {
+    const std::lock_guard lock(mutex_);
+    // Growing a deque at its end leaves the slots already handed out in place.
+    if (items_.size() <= index) items_.resize(index + 1);
+    return items_[index];
+  }
+  std::vector<T> Take(std::size_t count) {
+    const std::lock_guard lock(mutex_);
+    items_.resize(count);
+    return {std::make_move_iterator(items_.begin()), std::make_move_iterator(items_.end())};
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<T> items_;
+};
+
 class CliRun {
  public:
   CliRun(const CliArgs& args, CliEnvironment& env)
@@ -188,6 +213,11 @@ class CliRun {
   // Runs job(i) for each of `count` clocks, many at once, with the progress
   // line on a terminal.
   void OnEveryClock(std::size_t count, const std::function<void(std::size_t)>& job);
+  // job(i, ip) for every target clock, many at once: for "all" while the
+  // broadcast search still finds them, each as soon as it is found. The
+  // targets in order, or the exit status when there are none.
+  std::variant<std::vector<std::uint32_t>, int> OnEveryTarget(
+      const std::function<void(std::size_t, std::uint32_t)>& job);
   ClockResult StartResult(std::uint32_t ip);
   int Report(const std::vector<ClockResult>& results, const std::string& resultHeading);
   void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
@@ -395,6 +425,37 @@ void CliRun::OnEveryClock(std::size_t count, const std::function<void(std::size_
   progress.Close();
 }
 
+std::variant<std::vector<std::uint32_t>, int> CliRun::OnEveryTarget(
+    const std::function<void(std::size_t, std::uint32_t)>& job) {
+  if (!targets_.all) {
+    auto targets = TargetClocks();
+    if (const auto* ips = std::get_if<std::vector<std::uint32_t>>(&targets)) {
+      OnEveryClock(ips->size(), [&](std::size_t i) { job(i, (*ips)[i]); });
+    }
+    return targets;
+  }
+  ClockLink& link = session_->Link();
+  link.ClearClocks();
+  SiteProgress progress(env_.progress, args_.command, 0);
+  std::size_t done = 0;
+  SiteEngine(link, args_.parallel)
+      .RunWhile([&] { link.SearchBroadcast(); }, [&] { return link.ClockCount(); },
+                [&](std::size_t i) {
+                  const std::uint32_t ip = link.ClockIpAt(i);
+                  link.CompleteRecord(ip);
+                  job(i, ip);
+                },
+                [&](std::size_t) { progress.Done(++done); });
+  progress.Close();
+  std::vector<std::uint32_t> ips;
+  for (const ClockRecord& record : link.SnapshotAll()) ips.push_back(record.ip);
+  if (ips.empty()) {
+    PrintError("no clock answered the search");
+    return kCliClockFailed;
+  }
+  return ips;
+}
+
 ClockResult CliRun::StartResult(std::uint32_t ip) {
   ClockResult result;
   result.ip = ip;
@@ -522,17 +583,19 @@ Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, C
 }
 
 int CliRun::Show() {
-  const auto targets = TargetClocks();
-  if (const int* status = std::get_if<int>(&targets)) return *status;
-  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
   std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
   if (showSection_) sections = {*showSection_};
-  std::vector<ClockResult> results(ips.size());
-  std::vector<Json> shown(ips.size());
-  OnEveryClock(ips.size(), [&](std::size_t i) {
-    results[i] = StartResult(ips[i]);
-    shown[i] = ClockJson(ips[i], sections, results[i]);
+  Slots<ClockResult> resultSlots;
+  Slots<Json> shownSlots;
+  const auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
+    ClockResult& result = resultSlots.At(i);
+    result = StartResult(ip);
+    shownSlots.At(i) = ClockJson(ip, sections, result);
   });
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
+  std::vector<ClockResult> results = resultSlots.Take(ips.size());
+  std::vector<Json> shown = shownSlots.Take(ips.size());
   Json clocks = Json::array();
   bool allOk = true;
   for (std::size_t i = 0; i < ips.size(); ++i) {
@@ -599,28 +662,29 @@ void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& res
 }
 
 int CliRun::Apply() {
-  const auto targets = TargetClocks();
-  if (const int* status = std::get_if<int>(&targets)) return *status;
-  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
-  std::vector<ClockResult> results(ips.size());
-  OnEveryClock(ips.size(), [&](std::size_t i) {
-    results[i] = StartResult(ips[i]);
-    WriteSections(ips[i], settings_, results[i]);
+  Slots<ClockResult> results;
+  const auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
+    ClockResult& result = results.At(i);
+    result = StartResult(ip);
+    WriteSections(ip, settings_, result);
   });
-  return Report(results, "sections");
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  return Report(results.Take(std::get<std::vector<std::uint32_t>>(targets).size()), "sections");
 }
 
 int CliRun::Backup() {
-  const auto targets = TargetClocks();
+  const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
+  Slots<ClockResult> resultSlots;
+  Slots<Json> savedSlots;
+  const auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
+    ClockResult& result = resultSlots.At(i);
+    result = StartResult(ip);
+    savedSlots.At(i) = ClockJson(ip, sections, result);
+  });
   if (const int* status = std::get_if<int>(&targets)) return *status;
   const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
-  const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
-  std::vector<ClockResult> results(ips.size());
-  std::vector<Json> saved(ips.size());
-  OnEveryClock(ips.size(), [&](std::size_t i) {
-    results[i] = StartResult(ips[i]);
-    saved[i] = ClockJson(ips[i], sections, results[i]);
-  });
+  std::vector<ClockResult> results = resultSlots.Take(ips.size());
+  std::vector<Json> saved = savedSlots.Take(ips.size());
   Json clocks = Json::array();
   bool allOk = true;
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});

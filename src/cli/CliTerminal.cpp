@@ -160,16 +160,17 @@ void TerminalProgress::Close() {
 }
 
 std::string SiteProgressText(const std::string& command, std::size_t done, std::size_t total) {
-  return command + ": " + std::to_string(done) + " of " + std::to_string(total) + " clocks done";
+  const std::string of = total == 0 ? "" : " of " + std::to_string(total);
+  return command + ": " + std::to_string(done) + of + (done == 1 && total == 0 ? " clock done" : " clocks done");
 }
 
 SiteProgress::SiteProgress(std::FILE* stream, std::string command, std::size_t total)
-    : stream_(stream), command_(std::move(command)), total_(total), enabled_(total > 1 && isatty(fileno(stream)) == 1) {}
+    : stream_(stream), command_(std::move(command)), total_(total), enabled_(total != 1 && isatty(fileno(stream)) == 1) {}
 
 void SiteProgress::Done(std::size_t done) {
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (done < total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  if ((total_ == 0 || done < total_) && now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;
   std::fprintf(stream_, "\r\033[K%s", SiteProgressText(command_, done, total_).c_str());
   std::fflush(stream_);

@@ -73,7 +73,9 @@ class QuietProgress final : public UploadProgress {
 
 // How far a command on several clocks has come, as one line on a terminal
 // redrawn in place at most ten times a second: "backup: 312 of 1000 clocks
-// done". Draws nothing when the stream is not a terminal, or for one clock.
+// done", or "backup: 312 clocks done" while a search still finds them (a
+// total of 0). Draws nothing when the stream is not a terminal, or for one
+// clock.
 class SiteProgress {
  public:
   SiteProgress(std::FILE* stream, std::string command, std::size_t total);
@@ -90,7 +92,7 @@ class SiteProgress {
   std::chrono::steady_clock::time_point lastDraw_{};
 };
 
-// "backup: 312 of 1000 clocks done".
+// "backup: 312 of 1000 clocks done"; without a total "backup: 312 clocks done".
 std::string SiteProgressText(const std::string& command, std::size_t done, std::size_t total);
 
 // The bar alone, for a fraction from 0 to 1: 20 cells of '#' and ' '.

@@ -180,9 +180,28 @@ void ClockLink::SearchBroadcast() {
     for (std::uint32_t address : broadcastList_) {
       socket_.SendTo(request.Bytes(), address, timings_.clockPort);
     }
-    CollectSearchReplies(SteadyClock::now() + timings_.searchPassLimit);
+    const Deadline passEnd = SteadyClock::now() + timings_.searchPassLimit;
+    if (receiving_) {
+      AwaitQuietPass(passEnd);
+    } else {
+      CollectSearchReplies(passEnd);
+    }
   }
   FinishLookups();
+}
+
+// The receiver thread handles the replies; the pass ends a quiet second
+// after the last search reply, or at its limit.
+void ClockLink::AwaitQuietPass(Deadline passEnd) {
+  std::unique_lock lock(mutex_);
+  lastSearchReply_ = SteadyClock::now();
+  for (;;) {
+    const Deadline quietEnd = std::min<Deadline>(lastSearchReply_ + timings_.searchQuiet, passEnd);
+    if (SteadyClock::now() >= quietEnd) return;
+    lock.unlock();
+    std::this_thread::sleep_until(std::min<Deadline>(quietEnd, SteadyClock::now() + kReceiverLook));
+    lock.lock();
+  }
 }
 
 void ClockLink::CollectSearchReplies(Deadline passEnd) {
@@ -205,6 +224,17 @@ bool ClockLink::SearchUnicast(std::uint32_t ip) {
 std::vector<ClockRecord> ClockLink::SnapshotAll() const {
   const std::lock_guard lock(mutex_);
   return {clocks_.begin(), clocks_.end()};
+}
+
+std::size_t ClockLink::ClockCount() const {
+  const std::lock_guard lock(mutex_);
+  return clocks_.Count();
+}
+
+std::uint32_t ClockLink::ClockIpAt(std::size_t index) const {
+  const std::lock_guard lock(mutex_);
+  if (index >= clocks_.Count()) return 0;
+  return (clocks_.begin() + static_cast<std::ptrdiff_t>(index))->ip;
 }
 
 void ClockLink::StartConcurrent() {
@@ -231,7 +261,9 @@ void ClockLink::ReceiveUntilStopped() {
 void ClockLink::Dispatch(const Datagram& datagram) {
   const std::lock_guard lock(mutex_);
   const auto handled = HandleLocked(std::span(datagram.bytes).first(datagram.size), datagram.sender);
-  if (!handled || datagram.senderPort != timings_.clockPort) return;
+  if (!handled) return;
+  if (handled->code == kSearchCode) lastSearchReply_ = SteadyClock::now();
+  if (datagram.senderPort != timings_.clockPort) return;
   if (sweepAnswered_ != nullptr && handled->code == kSearchCode && clocks_.FindByIp(datagram.sender) != nullptr) {
     sweepAnswered_->insert(datagram.sender);
   }

@@ -108,6 +108,13 @@ class ClockLink {
   // A copy of the record of `ip`, safe to take while exchanges run.
   std::optional<ClockRecord> Snapshot(std::uint32_t ip) const;
   std::vector<ClockRecord> SnapshotAll() const;
+  // The number of records, and the address of the record at `index` in the
+  // order of discovery: a list that may grow while a search runs.
+  std::size_t ClockCount() const;
+  std::uint32_t ClockIpAt(std::size_t index) const;
+  // Waits until the record of `ip` holds what its lookups found (MAC, stored
+  // name, model).
+  void CompleteRecord(std::uint32_t ip) { FinishLookups(ip); }
 
   // Exchanges may come from several threads until StopConcurrent, which
   // returns once the receiver has stopped and every lookup is in.
@@ -128,6 +135,8 @@ class ClockLink {
 
   // Three passes of the search request to every broadcast address, each
   // collecting replies until a second goes by with nothing, or its limit.
+  // While exchanges run from other threads, the quiet second is one without
+  // a search reply: their answers must not keep a pass open.
   void SearchBroadcast();
   // The search request to one address, up to three times; true when that
   // clock answered it.
@@ -176,6 +185,7 @@ class ClockLink {
   std::optional<HandledFrame> SendAndAwait(std::span<const std::uint8_t> bytes, std::uint32_t ip,
                                            std::uint8_t requestCode);
   void CollectSearchReplies(Deadline passEnd);
+  void AwaitQuietPass(Deadline passEnd);
   void ReceiveUntilStopped();
   void Dispatch(const Datagram& datagram);
   // HandleFrame with the lock held; new records' lookups are left running.
@@ -206,6 +216,7 @@ class ClockLink {
   std::vector<Waiter*> waiters_;
   std::vector<PendingLookup> lookups_;
   std::unordered_set<std::uint32_t>* sweepAnswered_ = nullptr;
+  Deadline lastSearchReply_{};
   std::atomic<bool> receiving_{false};
   std::thread receiver_;
   // Last, so that it goes first: its tasks use the services above.

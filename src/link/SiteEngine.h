@@ -13,16 +13,27 @@ namespace marindo {
 // silent clock costs its own budget and holds up nobody else.
 class SiteEngine {
  public:
+  using Job = std::function<void(std::size_t)>;
+
   static constexpr std::size_t kDefaultWidth = 64;
 
   SiteEngine(ClockLink& link, std::size_t width);
 
   // Runs job(i) for every i below `count`; `finished(i)` follows each job,
   // one call at a time. Returns when every job has ended.
-  void Run(std::size_t count, const std::function<void(std::size_t)>& job,
-           const std::function<void(std::size_t)>& finished = {});
+  void Run(std::size_t count, const Job& job, const Job& finished = {});
+
+  // The same for a list that grows while `produce` runs on the calling
+  // thread (a search finding clocks): `listed()` tells how many items there
+  // are so far. Jobs start as items come; the run ends once `produce` has
+  // returned and every item listed by then has been worked.
+  void RunWhile(const std::function<void()>& produce, const std::function<std::size_t()>& listed, const Job& job,
+                const Job& finished = {});
 
  private:
+  void RunOn(std::size_t threads, const std::function<void()>& produce, const std::function<std::size_t()>& listed,
+             const Job& job, const Job& finished);
+
   ClockLink& link_;
   std::size_t width_;
 };

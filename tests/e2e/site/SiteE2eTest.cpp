@@ -116,6 +116,17 @@ TEST_F(SiteE2eTest, BackupOfAMixedSiteIsTheSameAtAnyWidth) {
   }
 }
 
+TEST_F(SiteE2eTest, BackupOfAllIsTheSameAtAnyWidth) {
+  // Clocks are worked while the broadcast search still finds them; the result
+  // is still the whole site in the order found.
+  const auto [one, many] = OneThenMany("backup all");
+  EXPECT_EQ(one.status, 1) << one;
+  EXPECT_EQ(many.status, one.status) << many;
+  EXPECT_EQ(many.out, one.out);
+  EXPECT_EQ(many.err, one.err);
+  EXPECT_EQ(Json::parse(many.out).at("clocks").size(), static_cast<std::size_t>(kClocks)) << many;
+}
+
 TEST_F(SiteE2eTest, ApplyToAMixedSiteIsTheSameAtAnyWidth) {
   std::ofstream(work_ / "text.json") << R"({"text": {"text": "SITE WIDE"}})";
   const auto [one, many] = OneThenMany(std::string("--json apply ") + kRange + " " + (work_ / "text.json").string());
