@@ -5,6 +5,7 @@
 #include <array>
 #include <deque>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <fstream>
 #include <memory>
@@ -207,7 +208,8 @@ class CliRun {
   std::string WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok);
   std::string VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
   std::optional<BadInput> ChooseSavedClocks();
-  std::optional<std::uint32_t> FindSavedClock(const Json& saved, const std::vector<ClockRecord>& found);
+  // The clock of a saved clock the broadcast did not find, at its saved address.
+  std::optional<std::uint32_t> FindUnheardClock(const Json& saved);
   ClockResult MissingClock(const Json& saved);
 
   // Runs job(i) for each of `count` clocks, many at once, with the progress
@@ -720,20 +722,15 @@ std::optional<BadInput> CliRun::ChooseSavedClocks() {
   return std::nullopt;
 }
 
-std::optional<std::uint32_t> CliRun::FindSavedClock(const Json& saved, const std::vector<ClockRecord>& found) {
-  const std::string serial = saved.value("serial", "");
-  const std::string mac = saved.value("mac", "");
-  auto matches = [&](const ClockRecord& record) {
-    return FromCodePage(std::string_view(record.serial.data()), env_.codePage) == serial && SameMac(record.mac, mac);
-  };
-  for (const ClockRecord& record : found) {
-    if (matches(record)) return record.ip;
-  }
-  // A clock on another subnet does not hear the broadcast; try where it was.
+std::optional<std::uint32_t> CliRun::FindUnheardClock(const Json& saved) {
   const auto address = ParseClockAddress(saved.value("address", ""));
   const auto* ip = std::get_if<std::uint32_t>(&address);
-  if (ip != nullptr && session_->SearchOne(*ip) && matches(*session_->Record(*ip))) return *ip;
-  return std::nullopt;
+  if (ip == nullptr || !session_->SearchOne(*ip)) return std::nullopt;
+  const ClockRecord record = *session_->Record(*ip);
+  const bool same = FromCodePage(std::string_view(record.serial.data()), env_.codePage) == saved.value("serial", "") &&
+                    SameMac(record.mac, saved.value("mac", ""));
+  if (!same) return std::nullopt;
+  return *ip;
 }
 
 ClockResult CliRun::MissingClock(const Json& saved) {
@@ -759,20 +756,60 @@ int CliRun::Restore() {
     results.push_back(std::move(result));
     return Report(results, "sections");
   }
-  session_->SearchAll();
-  const std::vector<ClockRecord> found = session_->Records();
-  results.resize(savedClocks_.size());
-  OnEveryClock(savedClocks_.size(), [&](std::size_t i) {
+  // Saved clocks by serial and MAC: each clock the broadcast search finds is
+  // written as soon as it is found.
+  std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> savedByKey;
+  for (std::size_t i = 0; i < savedClocks_.size(); ++i) {
     const Json& saved = *savedClocks_[i];
-    const std::optional<std::uint32_t> ip = FindSavedClock(saved, found);
-    if (!ip) {
-      results[i] = MissingClock(saved);
-      return;
-    }
-    results[i] = StartResult(*ip);
-    WriteSections(*ip, saved, results[i]);
-  });
-  return Report(results, "sections");
+    savedByKey[{saved.value("serial", ""), NormalMac(saved.value("mac", ""))}].push_back(i);
+  }
+  Slots<ClockResult> slots;
+  std::vector<char> written(savedClocks_.size(), 0);
+  ClockLink& link = session_->Link();
+  link.ClearClocks();
+  SiteProgress progress(env_.progress, args_.command, 0);
+  std::size_t done = 0;
+  SiteEngine(link, args_.parallel)
+      .RunWhile([&] { link.SearchBroadcast(); }, [&] { return link.ClockCount(); },
+                [&](std::size_t index) {
+                  const std::uint32_t ip = link.ClockIpAt(index);
+                  link.CompleteRecord(ip);
+                  const ClockRecord record = *session_->Record(ip);
+                  const auto key = std::make_pair(
+                      FromCodePage(std::string_view(record.serial.data()), env_.codePage), MacText(record.mac));
+                  const auto saved = savedByKey.find(key);
+                  if (saved == savedByKey.end()) return;
+                  for (std::size_t i : saved->second) {
+                    written[i] = 1;
+                    ClockResult& result = slots.At(i);
+                    result = StartResult(ip);
+                    WriteSections(ip, *savedClocks_[i], result);
+                  }
+                },
+                [&](std::size_t) { progress.Done(++done); });
+  // A clock on another subnet does not hear the broadcast; it is tried where
+  // it was.
+  std::vector<std::size_t> unheard;
+  for (std::size_t i = 0; i < savedClocks_.size(); ++i) {
+    if (written[i] == 0) unheard.push_back(i);
+  }
+  SiteEngine(link, args_.parallel)
+      .Run(unheard.size(),
+           [&](std::size_t u) {
+             const std::size_t i = unheard[u];
+             const Json& saved = *savedClocks_[i];
+             ClockResult& result = slots.At(i);
+             const std::optional<std::uint32_t> ip = FindUnheardClock(saved);
+             if (!ip) {
+               result = MissingClock(saved);
+               return;
+             }
+             result = StartResult(*ip);
+             WriteSections(*ip, saved, result);
+           },
+           [&](std::size_t) { progress.Done(++done); });
+  progress.Close();
+  return Report(slots.Take(savedClocks_.size()), "sections");
 }
 
 int CliRun::Upgrade() {

@@ -125,6 +125,23 @@ TEST_F(SiteE2eTest, BackupOfAllIsTheSameAtAnyWidth) {
   EXPECT_EQ(many.out, one.out);
   EXPECT_EQ(many.err, one.err);
   EXPECT_EQ(Json::parse(many.out).at("clocks").size(), static_cast<std::size_t>(kClocks)) << many;
+
+  // Its restore: each clock written as the search finds it, the same lines.
+  std::ofstream(work_ / "site.json") << many.out;
+  const auto [restoreOne, restoreMany] = OneThenMany("--json restore " + (work_ / "site.json").string());
+  EXPECT_EQ(restoreOne.status, 1) << restoreOne;
+  EXPECT_EQ(restoreMany.status, restoreOne.status) << restoreMany;
+  EXPECT_EQ(restoreMany.out, restoreOne.out);
+  const Json results = Json::parse(restoreMany.out).at("results");
+  ASSERT_EQ(results.size(), static_cast<std::size_t>(kClocks)) << restoreMany;
+  for (int clock = 1; clock <= kClocks; ++clock) {
+    const Json& result = results.at(static_cast<std::size_t>(clock - 1));
+    EXPECT_EQ(result.at("address"), Address(clock));
+    // The silent clock's backup holds no settings: nothing to write.
+    const bool refusing = clock == kRefusing[0] || clock == kRefusing[1];
+    EXPECT_EQ(result.at("ok"), !refusing) << result.dump();
+    EXPECT_EQ(result.contains("sections"), clock != kSilent) << result.dump();
+  }
 }
 
 TEST_F(SiteE2eTest, ApplyToAMixedSiteIsTheSameAtAnyWidth) {
