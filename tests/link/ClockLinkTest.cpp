@@ -673,6 +673,34 @@ TEST_F(ClockLinkTest, SlowWorkOnNewClocksLosesNoReplies) {
   for (const ClockRecord& record : link.Clocks()) EXPECT_EQ(record.label, link.Snapshot(record.ip)->label);
 }
 
+TEST_F(ClockLinkTest, WhileExchangesRunOnlySearchRepliesKeepAPassOpen) {
+  // Other clocks' answers keep coming while a search runs beside their
+  // exchanges; they must not hold the search open.
+  LoopbackPeer clock;
+  clock.Start([](std::size_t, const PeerDatagram&) { return std::vector<Bytes>{SearchReplyFrame("FOUND", 4)}; });
+  adapters_.adapters = {{"veth-test", Adapter::Kind::Ethernet, {{kLoopback, 0xFFFFFFFF}}}};
+  ClockLink& link = Link(clock.Port());
+  LoopbackPeer chatty(0x7F000002, 0);
+  std::atomic<bool> chatting{true};
+  std::thread chatter([&] {
+    while (chatting) {
+      chatty.SendTo(BasicReplyFrame(0x08), kLoopback, link.LocalPort());
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+  link.StartConcurrent();
+  const auto start = std::chrono::steady_clock::now();
+  link.SearchBroadcast();
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  link.StopConcurrent();
+  chatting = false;
+  chatter.join();
+  EXPECT_EQ(link.ClockCount(), 1u);
+  EXPECT_EQ(link.ClockIpAt(0), kLoopback);
+  EXPECT_GE(elapsed, 3 * 200ms);
+  EXPECT_LT(elapsed, 3 * 200ms + 500ms);
+}
+
 // Many clocks in flight ------------------------------------------------------
 
 // Clocks on 127.2.0.x, one socket each on a shared port. Clock i answers a
