@@ -699,7 +699,7 @@ int CliRun::Backup() {
   Json site;
   site["format"] = kSiteFormat;
   site["version"] = kSiteVersion;
-  site["clocks"] = clocks;
+  site["clocks"] = std::move(clocks);
   env_.out << JsonDocument(site) << "\n";
   env_.err << table.Render();
   return allOk ? kCliDone : kCliClockFailed;
