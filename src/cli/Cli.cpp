@@ -220,6 +220,17 @@ class CliRun {
   // targets in order, or the exit status when there are none.
   std::variant<std::vector<std::uint32_t>, int> OnEveryTarget(
       const std::function<void(std::size_t, std::uint32_t)>& job);
+  // job(i, ip) for the i-th clock the broadcast search finds, as soon as it
+  // is found, many at once; the progress line counts them.
+  void OnEveryClockFound(const std::function<void(std::size_t, std::uint32_t)>& job);
+  // Every section of `sections` from every target clock: the targets, their
+  // results and their settings, or the exit status when there are none.
+  struct ReadClocks {
+    std::vector<std::uint32_t> ips;
+    std::vector<ClockResult> results;
+    std::vector<Json> clocks;
+  };
+  std::variant<ReadClocks, int> ReadEveryTarget(const std::vector<Section>& sections);
   ClockResult StartResult(std::uint32_t ip);
   int Report(const std::vector<ClockResult>& results, const std::string& resultHeading);
   void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
@@ -436,6 +447,17 @@ std::variant<std::vector<std::uint32_t>, int> CliRun::OnEveryTarget(
     }
     return targets;
   }
+  OnEveryClockFound(job);
+  std::vector<std::uint32_t> ips;
+  for (const ClockRecord& record : session_->Link().SnapshotAll()) ips.push_back(record.ip);
+  if (ips.empty()) {
+    PrintError("no clock answered the search");
+    return kCliClockFailed;
+  }
+  return ips;
+}
+
+void CliRun::OnEveryClockFound(const std::function<void(std::size_t, std::uint32_t)>& job) {
   ClockLink& link = session_->Link();
   link.ClearClocks();
   SiteProgress progress(env_.progress, args_.command, 0);
@@ -449,13 +471,22 @@ std::variant<std::vector<std::uint32_t>, int> CliRun::OnEveryTarget(
                 },
                 [&](std::size_t) { progress.Done(++done); });
   progress.Close();
-  std::vector<std::uint32_t> ips;
-  for (const ClockRecord& record : link.SnapshotAll()) ips.push_back(record.ip);
-  if (ips.empty()) {
-    PrintError("no clock answered the search");
-    return kCliClockFailed;
-  }
-  return ips;
+}
+
+std::variant<CliRun::ReadClocks, int> CliRun::ReadEveryTarget(const std::vector<Section>& sections) {
+  Slots<ClockResult> results;
+  Slots<Json> clocks;
+  auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
+    ClockResult& result = results.At(i);
+    result = StartResult(ip);
+    clocks.At(i) = ClockJson(ip, sections, result);
+  });
+  if (const int* status = std::get_if<int>(&targets)) return *status;
+  ReadClocks read;
+  read.ips = std::move(std::get<std::vector<std::uint32_t>>(targets));
+  read.results = results.Take(read.ips.size());
+  read.clocks = clocks.Take(read.ips.size());
+  return read;
 }
 
 ClockResult CliRun::StartResult(std::uint32_t ip) {
@@ -587,17 +618,9 @@ Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, C
 int CliRun::Show() {
   std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
   if (showSection_) sections = {*showSection_};
-  Slots<ClockResult> resultSlots;
-  Slots<Json> shownSlots;
-  const auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
-    ClockResult& result = resultSlots.At(i);
-    result = StartResult(ip);
-    shownSlots.At(i) = ClockJson(ip, sections, result);
-  });
-  if (const int* status = std::get_if<int>(&targets)) return *status;
-  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
-  std::vector<ClockResult> results = resultSlots.Take(ips.size());
-  std::vector<Json> shown = shownSlots.Take(ips.size());
+  auto read = ReadEveryTarget(sections);
+  if (const int* status = std::get_if<int>(&read)) return *status;
+  auto& [ips, results, shown] = std::get<ReadClocks>(read);
   Json clocks = Json::array();
   bool allOk = true;
   for (std::size_t i = 0; i < ips.size(); ++i) {
@@ -675,18 +698,9 @@ int CliRun::Apply() {
 }
 
 int CliRun::Backup() {
-  const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
-  Slots<ClockResult> resultSlots;
-  Slots<Json> savedSlots;
-  const auto targets = OnEveryTarget([&](std::size_t i, std::uint32_t ip) {
-    ClockResult& result = resultSlots.At(i);
-    result = StartResult(ip);
-    savedSlots.At(i) = ClockJson(ip, sections, result);
-  });
-  if (const int* status = std::get_if<int>(&targets)) return *status;
-  const auto& ips = std::get<std::vector<std::uint32_t>>(targets);
-  std::vector<ClockResult> results = resultSlots.Take(ips.size());
-  std::vector<Json> saved = savedSlots.Take(ips.size());
+  auto read = ReadEveryTarget({kAllSections.begin(), kAllSections.end()});
+  if (const int* status = std::get_if<int>(&read)) return *status;
+  auto& [ips, results, saved] = std::get<ReadClocks>(read);
   Json clocks = Json::array();
   bool allOk = true;
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});
@@ -765,50 +779,37 @@ int CliRun::Restore() {
   }
   Slots<ClockResult> slots;
   std::vector<char> written(savedClocks_.size(), 0);
-  ClockLink& link = session_->Link();
-  link.ClearClocks();
-  SiteProgress progress(env_.progress, args_.command, 0);
-  std::size_t done = 0;
-  SiteEngine(link, args_.parallel)
-      .RunWhile([&] { link.SearchBroadcast(); }, [&] { return link.ClockCount(); },
-                [&](std::size_t index) {
-                  const std::uint32_t ip = link.ClockIpAt(index);
-                  link.CompleteRecord(ip);
-                  const ClockRecord record = *session_->Record(ip);
-                  const auto key = std::make_pair(
-                      FromCodePage(std::string_view(record.serial.data()), env_.codePage), MacText(record.mac));
-                  const auto saved = savedByKey.find(key);
-                  if (saved == savedByKey.end()) return;
-                  for (std::size_t i : saved->second) {
-                    written[i] = 1;
-                    ClockResult& result = slots.At(i);
-                    result = StartResult(ip);
-                    WriteSections(ip, *savedClocks_[i], result);
-                  }
-                },
-                [&](std::size_t) { progress.Done(++done); });
+  OnEveryClockFound([&](std::size_t, std::uint32_t ip) {
+    const ClockRecord record = *session_->Record(ip);
+    const auto key =
+        std::make_pair(FromCodePage(std::string_view(record.serial.data()), env_.codePage), MacText(record.mac));
+    const auto saved = savedByKey.find(key);
+    if (saved == savedByKey.end()) return;
+    for (std::size_t i : saved->second) {
+      written[i] = 1;
+      ClockResult& result = slots.At(i);
+      result = StartResult(ip);
+      WriteSections(ip, *savedClocks_[i], result);
+    }
+  });
   // A clock on another subnet does not hear the broadcast; it is tried where
   // it was.
   std::vector<std::size_t> unheard;
   for (std::size_t i = 0; i < savedClocks_.size(); ++i) {
     if (written[i] == 0) unheard.push_back(i);
   }
-  SiteEngine(link, args_.parallel)
-      .Run(unheard.size(),
-           [&](std::size_t u) {
-             const std::size_t i = unheard[u];
-             const Json& saved = *savedClocks_[i];
-             ClockResult& result = slots.At(i);
-             const std::optional<std::uint32_t> ip = FindUnheardClock(saved);
-             if (!ip) {
-               result = MissingClock(saved);
-               return;
-             }
-             result = StartResult(*ip);
-             WriteSections(*ip, saved, result);
-           },
-           [&](std::size_t) { progress.Done(++done); });
-  progress.Close();
+  OnEveryClock(unheard.size(), [&](std::size_t u) {
+    const std::size_t i = unheard[u];
+    const Json& saved = *savedClocks_[i];
+    ClockResult& result = slots.At(i);
+    const std::optional<std::uint32_t> ip = FindUnheardClock(saved);
+    if (!ip) {
+      result = MissingClock(saved);
+      return;
+    }
+    result = StartResult(*ip);
+    WriteSections(*ip, saved, result);
+  });
   return Report(slots.Take(savedClocks_.size()), "sections");
 }
 

@@ -4,8 +4,6 @@ namespace marindo {
 
 ClockSession::ClockSession(LinkServices services, LinkTimings timings) : link_(services, timings) {}
 
-std::vector<ClockRecord> ClockSession::Records() const { return link_.SnapshotAll(); }
-
 std::vector<std::uint32_t> ClockSession::SearchAll() {
   link_.ClearClocks();
   link_.SearchBroadcast();

@@ -20,7 +20,6 @@ class ClockSession {
   ClockLink& Link() { return link_; }
   // A copy of the clock's record; nothing for an address without one.
   std::optional<ClockRecord> Record(std::uint32_t ip) const { return link_.Snapshot(ip); }
-  std::vector<ClockRecord> Records() const;
 
   // The broadcast search of the windows; the addresses found, in order.
   std::vector<std::uint32_t> SearchAll();

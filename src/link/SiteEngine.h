@@ -15,8 +15,6 @@ class SiteEngine {
  public:
   using Job = std::function<void(std::size_t)>;
 
-  static constexpr std::size_t kDefaultWidth = 64;
-
   SiteEngine(ClockLink& link, std::size_t width);
 
   // Runs job(i) for every i below `count`; `finished(i)` follows each job,

@@ -3,6 +3,8 @@
 // Support for the tests that run inside the test LAN's tool namespace: the
 // link with the real platform services and ports, and the simulator's files.
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -52,15 +54,27 @@ inline std::filesystem::path ToolsFolder() {
   return tools != nullptr ? tools : "";
 }
 
+// A shell command's exit status (-1 when it did not exit) and standard output.
+struct CommandOutcome {
+  int status = -1;
+  std::string out;
+};
+
+inline CommandOutcome RunCommand(const std::string& command) {
+  CommandOutcome outcome;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return outcome;
+}
+
 // Runs a shell command; its standard output, trailing newline removed.
 inline std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
-  }
+  std::string out = RunCommand(command).out;
   while (!out.empty() && out.back() == '\n') out.pop_back();
   return out;
 }

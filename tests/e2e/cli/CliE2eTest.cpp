@@ -318,15 +318,8 @@ class CliE2eTest : public ::testing::Test {
     const std::string command = "MARINDO_SETTINGS=" + Quoted((work_ / "settings.ini").string()) + " " +
                                 Quoted(MARINDO_CLI) + " --password-file " + Quoted(password.string()) + " " +
                                 arguments + " </dev/null 2>" + Quoted(err.string());
-    CliOutcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    outcome.err = FileText(err);
+    const CommandOutcome run = RunCommand(command);
+    CliOutcome outcome{run.status, run.out, FileText(err)};
     for (const char* sim : kSims) EXPECT_TRUE(Settled(sim)) << sim << " does not answer its control socket";
     return outcome;
   }

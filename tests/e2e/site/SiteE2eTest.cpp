@@ -69,15 +69,8 @@ class SiteE2eTest : public ::testing::Test {
     const std::string command = "MARINDO_SETTINGS=" + (work_ / "settings.ini").string() + " " + MARINDO_CLI +
                                 " --password-file " + (work_ / "password.txt").string() + " " + arguments +
                                 " </dev/null 2>" + err.string();
-    CliOutcome outcome;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return outcome;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    outcome.err = FileText(err);
+    const CommandOutcome run = RunCommand(command);
+    CliOutcome outcome{run.status, run.out, FileText(err)};
     return outcome;
   }
 
