@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 #include "platform/Ipv4.h"
 
 namespace {

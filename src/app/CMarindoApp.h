@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/PasswordStore.h"
+#include "clocks/PasswordStore.h"
 #include "platform/Notifier.h"
 
 namespace marindo {

@@ -13,13 +13,14 @@
 #include "app/LabelEditDelegate.h"
 #include "app/ProgramIcon.h"
 #include "app/WaitPainter.h"
+#include "link/CommandCodes.h"
 #include "bells/Bell.h"
 #include "maint/Log.h"
 #include "maint/System.h"
 #include "pages/Basic.h"
-#include "pages/ModifyMessages.h"
+#include "settings/ModifyMessages.h"
 #include "pages/Other.h"
-#include "pages/PageControls.h"
+#include "widgets/PageControls.h"
 #include "pages/Server.h"
 #include "platform/CodePage.h"
 #include "ui_CMarindoDlg.h"
@@ -28,12 +29,6 @@ namespace marindo {
 namespace {
 
 // Query codes of the clock protocol, by what the clock answers with.
-constexpr std::uint8_t kCodeBasic = 0x02;
-constexpr std::uint8_t kCodeServers = 0x03;
-constexpr std::uint8_t kCodeBells = 0x04;
-constexpr std::uint8_t kCodeDisplay = 0x05;
-constexpr std::uint8_t kCodeText = 0x0A;
-constexpr std::uint8_t kCodeSystemInfo = 0x10;
 
 constexpr std::array<const char*, CMarindoDlg::kTabCount> kTabLabels{
     "Basic  Info", "NTPs Info", "Other Info", "Bell  Info", "System  Info", "Log Info"};
@@ -247,27 +242,27 @@ void CMarindoDlg::QueryForTabChange(int tab, std::uint32_t ip) {
   switch (tab) {
     case kTabBasic:
       link_.SearchUnicast(ip);
-      read = ReadAnswer(ip, kCodeBasic);
+      read = ReadAnswer(ip, code::kQueryBasic);
       basic_->ShowIdentity(SelectedRecord());
       basic_->ShowBasicSettings(SelectedRecord());
       break;
     case kTabServers:
-      read = ReadAnswer(ip, kCodeServers);
+      read = ReadAnswer(ip, code::kQueryServers);
       server_->ShowServers(SelectedRecord());
       break;
     case kTabOther:
-      read = ReadAnswer(ip, kCodeDisplay);
+      read = ReadAnswer(ip, code::kQueryDisplay);
       other_->ShowDisplaySettings(ip);
-      read = ReadAnswer(ip, kCodeText) && read;
+      read = ReadAnswer(ip, code::kQueryText) && read;
       other_->ShowTextSettings(ip);
       break;
     case kTabBell:
-      read = ReadAnswer(ip, kCodeBells);
+      read = ReadAnswer(ip, code::kQueryBells);
       bell_->ShowClockBells(ip);
       break;
     case kTabSystem:
       if (const ClockRecord* record = SelectedRecord(); record != nullptr && record->newPlatform) {
-        link_.Query(ip, kCodeSystemInfo);
+        link_.Query(ip, code::kQuerySystem);
       }
       system_->ShowUptime(ip);
       system_->ShowAddresses(ip);
@@ -298,32 +293,32 @@ void CMarindoDlg::QueryForClockClick(int tab, std::uint32_t ip) {
   switch (tab) {
     case kTabBasic:
       link_.SearchUnicast(ip);
-      read = ReadAnswer(ip, kCodeBasic);
+      read = ReadAnswer(ip, code::kQueryBasic);
       basic_->ShowBasicSettings(SelectedRecord());
       basic_->ShowIdentity(SelectedRecord());
       break;
     case kTabServers: {
-      const std::optional<HandledFrame> answer = link_.Query(ip, kCodeServers);
+      const std::optional<HandledFrame> answer = link_.Query(ip, code::kQueryServers);
       read = answer && answer->stored;
       if (answer) server_->ShowServers(SelectedRecord());
       break;
     }
     case kTabOther:
-      read = ReadAnswer(ip, kCodeDisplay);
-      read = ReadAnswer(ip, kCodeText) && read;
+      read = ReadAnswer(ip, code::kQueryDisplay);
+      read = ReadAnswer(ip, code::kQueryText) && read;
       if (const ClockRecord* record = SelectedRecord(); record != nullptr && record->newPlatform) {
-        link_.Query(ip, kCodeSystemInfo);
+        link_.Query(ip, code::kQuerySystem);
       }
       other_->ShowDisplaySettings(ip);
       other_->ShowTextSettings(ip);
       break;
     case kTabBell:
-      read = ReadAnswer(ip, kCodeBells);
+      read = ReadAnswer(ip, code::kQueryBells);
       bell_->ShowClockBells(ip);
       break;
     case kTabSystem:
       system_->ShowAddresses(ip);
-      link_.Query(ip, kCodeDisplay);
+      link_.Query(ip, code::kQueryDisplay);
       system_->ShowUptime(ip);
       break;
     case kTabLog:

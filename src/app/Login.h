@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "app/PasswordStore.h"
+#include "clocks/PasswordStore.h"
 #include "platform/Notifier.h"
 
 namespace Ui {

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/PasswordStore.h"
+#include "clocks/PasswordStore.h"
 #include "platform/Notifier.h"
 
 class QCheckBox;

@@ -7,7 +7,7 @@
 
 #include <QWidget>
 
-#include "bells/BellEntry.h"
+#include "settings/BellEntry.h"
 #include "bells/BellPage.h"
 #include "clocks/ClockList.h"
 #include "clocks/ClockSelection.h"

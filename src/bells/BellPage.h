@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "bells/BellEntry.h"
+#include "settings/BellEntry.h"
 
 class QCheckBox;
 class QComboBox;

@@ -15,16 +15,17 @@
 #include <variant>
 #include <vector>
 
-#include "app/PasswordStore.h"
+#include "clocks/PasswordStore.h"
 #include "cli/CliArgs.h"
 #include "cli/CliOutput.h"
 #include "cli/ClockSession.h"
-#include "cli/SettingsJson.h"
+#include "settings/SettingsJson.h"
 #include "clocks/ClockNames.h"
+#include "link/CommandCodes.h"
 #include "link/SiteEngine.h"
-#include "maint/FirmwareUpgrade.h"
-#include "maint/LogDownload.h"
-#include "pages/ModifyMessages.h"
+#include "settings/FirmwareUpgrade.h"
+#include "settings/LogDownload.h"
+#include "settings/ModifyMessages.h"
 #include "platform/Ipv4.h"
 
 namespace marindo {
@@ -32,8 +33,6 @@ namespace {
 
 constexpr const char* kProgram = "marindo-cli";
 constexpr int kPasswordTries = 3;
-constexpr std::uint8_t kQueryText = 0x0A;
-constexpr std::uint8_t kQuerySystem = 0x10;
 constexpr const char* kSiteFormat = "marindo-site";
 constexpr int kSiteVersion = 1;
 
@@ -585,9 +584,9 @@ int CliRun::Search() {
 
 bool CliRun::ReadSection(std::uint32_t ip, Section section) {
   if (section == Section::System) {
-    if (session_->Record(ip)->newPlatform && !session_->Ask(ip, kQuerySystem)) return false;
+    if (session_->Record(ip)->newPlatform && !session_->Ask(ip, code::kQuerySystem)) return false;
     // Clocks without a system reply count their days in the text reply.
-    if (session_->Record(ip)->uptimeDays == 0 && !session_->Ask(ip, kQueryText)) return false;
+    if (session_->Record(ip)->uptimeDays == 0 && !session_->Ask(ip, code::kQueryText)) return false;
     return true;
   }
   for (std::uint8_t code : SectionQueries(section)) {

@@ -13,7 +13,7 @@
 
 #include "cli/CliTerminal.h"
 #include "link/LinkTimings.h"
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 #include "platform/Adapters.h"
 #include "platform/CodePage.h"
 #include "platform/Neighbours.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "pages/BasicSettings.h"
+#include "settings/BasicSettings.h"
 #include "platform/Ipv4.h"
 
 namespace marindo {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/SettingsJson.h"
+#include "settings/SettingsJson.h"
 #include "clocks/ClockNames.h"
 #include "clocks/ClockRecord.h"
 

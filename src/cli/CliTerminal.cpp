@@ -12,7 +12,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "maint/FirmwareUpgrade.h"
+#include "settings/FirmwareUpgrade.h"
 #include "platform/FileReplace.h"
 
 namespace marindo {

@@ -11,7 +11,7 @@
 #include <string>
 #include <variant>
 
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 
 namespace marindo {
 

@@ -13,7 +13,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kSearchCode = 0x01;
 // How long the receiver thread waits on the socket before it looks whether
 // it should stop.
 constexpr std::chrono::milliseconds kReceiverLook{20};
@@ -216,7 +215,7 @@ void ClockLink::CollectSearchReplies(Deadline passEnd) {
 
 bool ClockLink::SearchUnicast(std::uint32_t ip) {
   const ClockFrame request = ClockFrame::SearchRequest();
-  const bool answered = SendWithRetries(request.Bytes(), ip, kSearchCode).has_value();
+  const bool answered = SendWithRetries(request.Bytes(), ip, code::kSearch).has_value();
   FinishLookups(ip);
   return answered;
 }
@@ -262,9 +261,9 @@ void ClockLink::Dispatch(const Datagram& datagram) {
   const std::lock_guard lock(mutex_);
   const auto handled = HandleLocked(std::span(datagram.bytes).first(datagram.size), datagram.sender);
   if (!handled) return;
-  if (handled->code == kSearchCode) lastSearchReply_ = SteadyClock::now();
+  if (handled->code == code::kSearch) lastSearchReply_ = SteadyClock::now();
   if (datagram.senderPort != timings_.clockPort) return;
-  if (sweepAnswered_ != nullptr && handled->code == kSearchCode && clocks_.FindByIp(datagram.sender) != nullptr) {
+  if (sweepAnswered_ != nullptr && handled->code == code::kSearch && clocks_.FindByIp(datagram.sender) != nullptr) {
     sweepAnswered_->insert(datagram.sender);
   }
   for (Waiter* waiter : waiters_) {

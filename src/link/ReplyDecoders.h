@@ -6,17 +6,12 @@
 #include <span>
 
 #include "clocks/ClockRecord.h"
+#include "link/CommandCodes.h"
 
 namespace marindo {
 
-// What the frame handler does with a command code.
-enum class ReplyHandling {
-  Search,        // 0x01: becomes or refreshes a record
-  Stored,        // a settings reply, stored into its sender's record
-  ModifyResult,  // shown to the operator
-  Ignored,       // answers that need nothing (0x09, 0x0C, 0x0D)
-  Dropped,       // codes the clocks do not use
-};
+// What the frame handler does with a command code (the command table's entry;
+// Dropped for codes the clocks do not use).
 ReplyHandling HandlingOf(std::uint8_t code);
 
 // The fields of a search reply (payload of code 0x01).

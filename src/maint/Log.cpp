@@ -2,8 +2,8 @@
 
 #include <QKeyEvent>
 
-#include "maint/LogDownload.h"
-#include "pages/PageControls.h"
+#include "settings/LogDownload.h"
+#include "widgets/PageControls.h"
 #include "ui_Log.h"
 
 namespace marindo {
@@ -17,7 +17,7 @@ Log::Log(ClockSelection& selection, Notifier& notifier, QWidget* parent, MaintCh
       choosers_(choosers),
       tftp_(codePage, timings, io) {
   ui_->setupUi(this);
-  connect(ui_->browse_1031, &QPushButton::clicked, this, &Log::BrowseSaveFolder);
+  connect(ui_->browse, &QPushButton::clicked, this, &Log::BrowseSaveFolder);
 }
 
 Log::~Log() = default;
@@ -29,35 +29,35 @@ void Log::keyPressEvent(QKeyEvent* event) {
 }
 
 void Log::SetFieldsEnabled(bool enabled) {
-  ui_->fileName_1489->setEnabled(enabled);
-  ui_->savePath_1488->setEnabled(enabled);
-  ui_->download_1016->setEnabled(enabled);
-  ui_->browse_1031->setEnabled(enabled);
+  ui_->fileName->setEnabled(enabled);
+  ui_->savePath->setEnabled(enabled);
+  ui_->download->setEnabled(enabled);
+  ui_->browse->setEnabled(enabled);
 }
 
 // Only the newer clocks keep logs to download.
 void Log::RefreshLogFields() {
   const ClockRecord* record = selection_.SelectedRecord();
   const bool logsAvailable = record != nullptr && record->newPlatform;
-  ui_->fileName_1489->setText(logsAvailable ? QString::fromUtf8(kLogDefaultName) : QString());
+  ui_->fileName->setText(logsAvailable ? QString::fromUtf8(kLogDefaultName) : QString());
   SetFieldsEnabled(logsAvailable);
 }
 
 void Log::BrowseSaveFolder() {
   const QString folder = choosers_.ExistingFolder();
-  if (!folder.isEmpty()) ui_->savePath_1488->setText(folder);
+  if (!folder.isEmpty()) ui_->savePath->setText(folder);
 }
 
 void Log::StartDownload() {
   const ClockRecord* record = selection_.SelectedRecord();
   if (record == nullptr) return;
   const std::uint32_t ip = record->ip;
-  const std::string name = ui_->fileName_1489->text().toStdString();
+  const std::string name = ui_->fileName->text().toStdString();
   if (name.empty()) {
     notifier_.ShowMessage(kFillInFileName);
     return;
   }
-  const std::string folder = ui_->savePath_1488->text().toStdString();
+  const std::string folder = ui_->savePath->text().toStdString();
   if (folder.empty()) {
     notifier_.ShowMessage(kSelectSavePath);
     return;

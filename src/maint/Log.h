@@ -6,7 +6,7 @@
 
 #include "clocks/ClockSelection.h"
 #include "maint/Choosers.h"
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
 

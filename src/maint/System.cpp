@@ -3,9 +3,9 @@
 #include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
-#include "maint/FirmwareUpgrade.h"
-#include "pages/Ipv4Edit.h"
-#include "pages/PageControls.h"
+#include "settings/FirmwareUpgrade.h"
+#include "widgets/Ipv4Edit.h"
+#include "widgets/PageControls.h"
 #include "ui_System.h"
 
 namespace marindo {
@@ -35,10 +35,10 @@ System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, Q
       tftp_(codePage, timings, io) {
   ui_->setupUi(this);
   // The secret-key fields are never read or sent; they only keep their form.
-  for (QLineEdit* key : {ui_->newKey_1481, ui_->confirmKey_1482}) {
+  for (QLineEdit* key : {ui_->newKey, ui_->confirmKey}) {
     key->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), key));
   }
-  connect(ui_->choose_1092, &QPushButton::clicked, this, &System::ChooseFirmware);
+  connect(ui_->choose, &QPushButton::clicked, this, &System::ChooseFirmware);
 }
 
 System::~System() = default;
@@ -52,14 +52,14 @@ void System::keyPressEvent(QKeyEvent* event) {
 void System::ShowAddresses(std::uint32_t ip) {
   const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
   if (record == nullptr) return;
-  ui_->ipAddress_1098->SetAddress(record->ip);
-  ui_->mac_1093->setText(MacText(record->mac));
+  ui_->upgradeAddress->SetAddress(record->ip);
+  ui_->mac->setText(MacText(record->mac));
 }
 
 void System::ShowUptime(std::uint32_t ip) {
   const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
   if (record == nullptr) return;
-  ui_->uptime_1375->setText(QString::number(UptimeDays(*record)));
+  ui_->uptime->setText(QString::number(UptimeDays(*record)));
 }
 
 // The clocks' loaders look at the path as the clock's code page spells it.
@@ -75,11 +75,11 @@ void System::ChooseFirmware() {
   const bool newPlatform = record->newPlatform;
   const QString path = choosers_.OpenFile(QString::fromUtf8(FirmwareFileFilter(newPlatform)));
   if (path.isEmpty()) return;
-  if (AcceptsFirmware(path, newPlatform)) ui_->path_1097->setText(path);
+  if (AcceptsFirmware(path, newPlatform)) ui_->path->setText(path);
 }
 
 void System::StartUpgrade() {
-  const QString path = ui_->path_1097->text();
+  const QString path = ui_->path->text();
   const ClockRecord* record = selection_.SelectedRecord();
   if (record == nullptr) return;
   // The announcement's reply goes through the link's frame handling, which
@@ -88,7 +88,7 @@ void System::StartUpgrade() {
   if (!AcceptsFirmware(path, record->newPlatform)) return;
   // The last upgrade's progress must not read as this one's.
   SetBlockText({});
-  ui_->progress_1484->setValue(ui_->progress_1484->minimum());
+  ui_->progress->setValue(ui_->progress->minimum());
 
   // The clock prepares for the upload if it hears this; the upload is tried
   // whether or not it answered.
@@ -100,13 +100,13 @@ void System::StartUpgrade() {
 }
 
 void System::SetBlockText(const std::string& text) {
-  ui_->block_1096->setText(QString::fromStdString(text));
-  ui_->block_1096->repaint();
+  ui_->block->setText(QString::fromStdString(text));
+  ui_->block->repaint();
 }
 
 void System::Start() {
   // Qt ignores a position outside the range; the common controls clamped it.
-  QProgressBar* bar = ui_->progress_1484;
+  QProgressBar* bar = ui_->progress;
   bar->setValue(qBound(bar->minimum(), 0, bar->maximum()));
   bar->repaint();
 }
@@ -114,16 +114,16 @@ void System::Start() {
 void System::Block(std::uint64_t block, std::uint64_t fileLength) {
   SetBlockText(BlockProgressText(block, fileLength));
   const ProgressBarScale scale = ProgressBarScaleFor(fileLength);
-  ui_->progress_1484->setRange(1, scale.maximum);
-  ui_->progress_1484->setValue(scale.Position(block));
-  ui_->progress_1484->repaint();
+  ui_->progress->setRange(1, scale.maximum);
+  ui_->progress->setValue(scale.Position(block));
+  ui_->progress->repaint();
 }
 
 void System::Finish(std::uint64_t block, std::uint64_t bytesTransferred) {
   SetBlockText(FinishProgressText(block, bytesTransferred));
   ++upgradeCount_;
-  ui_->counter_1095->setText(QString::fromStdString(UpgradeCounterText(upgradeCount_)));
-  ui_->counter_1095->repaint();
+  ui_->counter->setText(QString::fromStdString(UpgradeCounterText(upgradeCount_)));
+  ui_->counter->repaint();
 }
 
 }  // namespace marindo

@@ -5,8 +5,8 @@
 
 #include <QKeyEvent>
 
-#include "pages/Ipv4Edit.h"
-#include "pages/PageControls.h"
+#include "widgets/Ipv4Edit.h"
+#include "widgets/PageControls.h"
 #include "ui_Basic.h"
 
 namespace marindo {
@@ -34,13 +34,13 @@ Basic::Basic(ClockSelection& selection, Notifier& notifier, QWidget* parent, Cod
       notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
-  addressFields_ = {ui_->ipAddress_1084, ui_->subnetMask_1085, ui_->gateway_1086, ui_->dnsServer_1087};
-  dstLists_ = {ui_->dstStartHour_1078, ui_->dstStartWeek_1079, ui_->dstStartWeekday_1080, ui_->dstStartMonth_1062,
-               ui_->dstEndHour_1081,   ui_->dstEndWeek_1082,   ui_->dstEndWeekday_1083,   ui_->dstEndMonth_1063};
+  addressFields_ = {ui_->ipAddress, ui_->subnetMask, ui_->gateway, ui_->dnsServer};
+  dstLists_ = {ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday, ui_->dstStartMonth,
+               ui_->dstEndHour,   ui_->dstEndWeek,   ui_->dstEndWeekday,   ui_->dstEndMonth};
   // Every list starts without a selection, whatever the form file's items did.
   for (QComboBox* list : findChildren<QComboBox*>()) Unselect(list);
   // Wide enough for a whole time in this font, seconds included.
-  QLabel* syncTime = ui_->lastSyncTime_1138;
+  QLabel* syncTime = ui_->lastSyncTime;
   const int margins = 2 * syncTime->frameWidth() + syncTime->contentsMargins().left() +
                       syncTime->contentsMargins().right() + 2 * syncTime->margin() + syncTime->indent();
   syncTime->setMinimumWidth(syncTime->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) +
@@ -51,16 +51,16 @@ Basic::Basic(ClockSelection& selection, Notifier& notifier, QWidget* parent, Cod
 Basic::~Basic() = default;
 
 void Basic::ConnectSignals() {
-  connect(ui_->hour12_1073, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour12_1073, ui_->hour24_1074); });
-  connect(ui_->hour24_1074, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour24_1074, ui_->hour12_1073); });
-  connect(ui_->dynamicIp_1010, &QRadioButton::clicked, this, &Basic::DynamicIpClicked);
-  connect(ui_->staticIp_1011, &QRadioButton::clicked, this, &Basic::StaticIpClicked);
-  connect(ui_->dstEnable_1067, &QCheckBox::clicked, this, &Basic::DstEnableClicked);
-  connect(ui_->energySaving_1069, &QCheckBox::clicked, this, &Basic::EnergySavingClicked);
-  connect(ui_->displayDim_1026, &QRadioButton::clicked, this,
-          [this] { CheckOnly(ui_->displayDim_1026, ui_->displayClose_1027); });
-  connect(ui_->displayClose_1027, &QRadioButton::clicked, this,
-          [this] { CheckOnly(ui_->displayClose_1027, ui_->displayDim_1026); });
+  connect(ui_->hour12, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour12, ui_->hour24); });
+  connect(ui_->hour24, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour24, ui_->hour12); });
+  connect(ui_->dynamicIp, &QRadioButton::clicked, this, &Basic::DynamicIpClicked);
+  connect(ui_->staticIp, &QRadioButton::clicked, this, &Basic::StaticIpClicked);
+  connect(ui_->dstEnable, &QCheckBox::clicked, this, &Basic::DstEnableClicked);
+  connect(ui_->energySaving, &QCheckBox::clicked, this, &Basic::EnergySavingClicked);
+  connect(ui_->displayDim, &QRadioButton::clicked, this,
+          [this] { CheckOnly(ui_->displayDim, ui_->displayClose); });
+  connect(ui_->displayClose, &QRadioButton::clicked, this,
+          [this] { CheckOnly(ui_->displayClose, ui_->displayDim); });
 }
 
 // The page sits in the main window's dialog: Enter and Escape must not reach
@@ -70,12 +70,12 @@ void Basic::keyPressEvent(QKeyEvent* event) {
 }
 
 void Basic::DynamicIpClicked() {
-  CheckOnly(ui_->dynamicIp_1010, ui_->staticIp_1011);
+  CheckOnly(ui_->dynamicIp, ui_->staticIp);
   SetAddressFieldsEnabled(false);
 }
 
 void Basic::StaticIpClicked() {
-  CheckOnly(ui_->staticIp_1011, ui_->dynamicIp_1010);
+  CheckOnly(ui_->staticIp, ui_->dynamicIp);
   SetAddressFieldsEnabled(true);
 }
 
@@ -93,7 +93,7 @@ void Basic::DstEnableClicked(bool checked) {
 void Basic::EnergySavingClicked(bool checked) {
   if (checked) {
     SetEnergyControlsEnabled(true);
-    CheckOnly(ui_->displayDim_1026, ui_->displayClose_1027);
+    CheckOnly(ui_->displayDim, ui_->displayClose);
   } else {
     ClearEnergyControls();
     SetEnergyControlsEnabled(false);
@@ -113,39 +113,39 @@ void Basic::ClearDstLists() {
 }
 
 void Basic::SetEnergyControlsEnabled(bool enabled) {
-  ui_->energyFrom_1075->setEnabled(enabled);
-  ui_->energyTo_1076->setEnabled(enabled);
-  ui_->displayDim_1026->setEnabled(enabled);
-  ui_->displayClose_1027->setEnabled(enabled);
+  ui_->energyFrom->setEnabled(enabled);
+  ui_->energyTo->setEnabled(enabled);
+  ui_->displayDim->setEnabled(enabled);
+  ui_->displayClose->setEnabled(enabled);
 }
 
 void Basic::ClearEnergyControls() {
-  Unselect(ui_->energyFrom_1075);
-  Unselect(ui_->energyTo_1076);
-  ui_->displayDim_1026->setChecked(false);
-  ui_->displayClose_1027->setChecked(false);
+  Unselect(ui_->energyFrom);
+  Unselect(ui_->energyTo);
+  ui_->displayDim->setChecked(false);
+  ui_->displayClose->setChecked(false);
 }
 
 void Basic::ClearBasic() {
-  ui_->firmwareVersion_1141->clear();
-  ui_->lastSyncTime_1138->clear();
-  ui_->serial_1142->clear();
-  ui_->syncServer_1005->ClearAddress();
+  ui_->firmwareVersion->clear();
+  ui_->lastSyncTime->clear();
+  ui_->serial->clear();
+  ui_->syncServer->ClearAddress();
 
-  for (QRadioButton* radio : {ui_->hour12_1073, ui_->hour24_1074, ui_->dynamicIp_1010, ui_->staticIp_1011}) {
+  for (QRadioButton* radio : {ui_->hour12, ui_->hour24, ui_->dynamicIp, ui_->staticIp}) {
     radio->setChecked(false);
   }
-  ui_->dstEnable_1067->setChecked(false);
-  Unselect(ui_->zone_1068);
-  Unselect(ui_->brightness_1077);
+  ui_->dstEnable->setChecked(false);
+  Unselect(ui_->zone);
+  Unselect(ui_->brightness);
 
   for (Ipv4Edit* field : addressFields_) field->ClearAddress();
   SetAddressFieldsEnabled(false);
 
   ClearEnergyControls();
   SetEnergyControlsEnabled(false);
-  ui_->energySaving_1069->setChecked(false);
-  ui_->energySaving_1069->setEnabled(true);
+  ui_->energySaving->setChecked(false);
+  ui_->energySaving->setEnabled(true);
 
   ClearDstLists();
   SetDstListsEnabled(false);
@@ -153,14 +153,14 @@ void Basic::ClearBasic() {
 
 void Basic::ShowIdentity(const ClockRecord* record) {
   if (record == nullptr) return;
-  ui_->firmwareVersion_1141->setText(
+  ui_->firmwareVersion->setText(
       QString::fromStdString(FormatFirmwareVersion(record->firmwareMajor, record->firmwareMinor)));
-  ui_->lastSyncTime_1138->setText(QString::fromStdString(FormatSyncTime(record->lastSyncTime)));
-  ui_->syncServer_1005->SetAddress(record->syncServerIp);
+  ui_->lastSyncTime->setText(QString::fromStdString(FormatSyncTime(record->lastSyncTime)));
+  ui_->syncServer->SetAddress(record->syncServerIp);
   // The clock reports its sync server; the operator cannot change it here.
-  ui_->syncServer_1005->setEnabled(false);
+  ui_->syncServer->setEnabled(false);
   const std::string serial = TextBeforeZero(record->serial.data(), record->serial.size());
-  ui_->serial_1142->setText(QString::fromStdString(FromCodePage(serial, codePage_)));
+  ui_->serial->setText(QString::fromStdString(FromCodePage(serial, codePage_)));
 }
 
 void Basic::ShowBasicSettings(const ClockRecord* record) {
@@ -175,9 +175,9 @@ void Basic::ShowBasicSettings(const ClockRecord* record) {
 
 void Basic::ShowTimeFormat(const ClockRecord& record) {
   if (record.hour24 == 0) {
-    CheckOnly(ui_->hour12_1073, ui_->hour24_1074);
+    CheckOnly(ui_->hour12, ui_->hour24);
   } else {
-    CheckOnly(ui_->hour24_1074, ui_->hour12_1073);
+    CheckOnly(ui_->hour24, ui_->hour12);
   }
 }
 
@@ -186,75 +186,75 @@ void Basic::ShowTimeFormat(const ClockRecord& record) {
 void Basic::ShowZone(const ClockRecord& record) {
   const std::string zone = ZoneText(record);
   int found = -1;
-  for (int i = 0; i < ui_->zone_1068->count() && !zone.empty(); ++i) {
-    if (TrimTrailingBlanks(ui_->zone_1068->itemText(i).toStdString()) == zone) {
+  for (int i = 0; i < ui_->zone->count() && !zone.empty(); ++i) {
+    if (TrimTrailingBlanks(ui_->zone->itemText(i).toStdString()) == zone) {
       found = i;
       break;
     }
   }
-  ui_->zone_1068->setCurrentIndex(found);
+  ui_->zone->setCurrentIndex(found);
 }
 
 void Basic::ShowAddressing(const ClockRecord& record) {
   const bool dynamic = record.dynamicIp != 0;
   if (dynamic) {
-    CheckOnly(ui_->dynamicIp_1010, ui_->staticIp_1011);
+    CheckOnly(ui_->dynamicIp, ui_->staticIp);
   } else {
-    CheckOnly(ui_->staticIp_1011, ui_->dynamicIp_1010);
+    CheckOnly(ui_->staticIp, ui_->dynamicIp);
   }
   SetAddressFieldsEnabled(!dynamic);
-  ui_->ipAddress_1084->SetAddress(record.ipAddress);
-  ui_->subnetMask_1085->SetAddress(record.subnetMask);
-  ui_->gateway_1086->SetAddress(record.gateway);
-  ui_->dnsServer_1087->SetAddress(record.dnsServer);
+  ui_->ipAddress->SetAddress(record.ipAddress);
+  ui_->subnetMask->SetAddress(record.subnetMask);
+  ui_->gateway->SetAddress(record.gateway);
+  ui_->dnsServer->SetAddress(record.dnsServer);
 }
 
 void Basic::ShowDst(const ClockRecord& record) {
   if (!DstIsOn(record)) {
-    ui_->dstEnable_1067->setChecked(false);
+    ui_->dstEnable->setChecked(false);
     ClearDstLists();
     SetDstListsEnabled(false);
     return;
   }
-  ui_->dstEnable_1067->setChecked(true);
+  ui_->dstEnable->setChecked(true);
   SetDstListsEnabled(true);
-  SelectPosition(ui_->dstStartMonth_1062, record.dstStartMonth - 1);
-  SelectPosition(ui_->dstStartWeek_1079, record.dstStartWeek - 1);
-  SelectPosition(ui_->dstStartWeekday_1080, record.dstStartWeekday - 1);
-  SelectPosition(ui_->dstStartHour_1078, record.dstStartHour);
-  SelectPosition(ui_->dstEndMonth_1063, record.dstEndMonth - 1);
-  SelectPosition(ui_->dstEndWeek_1082, record.dstEndWeek - 1);
-  SelectPosition(ui_->dstEndWeekday_1083, record.dstEndWeekday - 1);
-  SelectPosition(ui_->dstEndHour_1081, record.dstEndHour);
+  SelectPosition(ui_->dstStartMonth, record.dstStartMonth - 1);
+  SelectPosition(ui_->dstStartWeek, record.dstStartWeek - 1);
+  SelectPosition(ui_->dstStartWeekday, record.dstStartWeekday - 1);
+  SelectPosition(ui_->dstStartHour, record.dstStartHour);
+  SelectPosition(ui_->dstEndMonth, record.dstEndMonth - 1);
+  SelectPosition(ui_->dstEndWeek, record.dstEndWeek - 1);
+  SelectPosition(ui_->dstEndWeekday, record.dstEndWeekday - 1);
+  SelectPosition(ui_->dstEndHour, record.dstEndHour);
 }
 
 // An off period also empties the hour lists, whatever they held before, so
 // that Modify sends it as 0 to 0 even without a clear in between.
 void Basic::ShowEnergySaving(const ClockRecord& record) {
-  ui_->energySaving_1069->setChecked(false);
+  ui_->energySaving->setChecked(false);
   if (!EnergySavingIsOn(record)) {
     ClearEnergyControls();
     SetEnergyControlsEnabled(false);
     return;
   }
   SetEnergyControlsEnabled(true);
-  ui_->energySaving_1069->setChecked(true);
+  ui_->energySaving->setChecked(true);
   if (record.energyClose != 0) {
-    CheckOnly(ui_->displayClose_1027, ui_->displayDim_1026);
+    CheckOnly(ui_->displayClose, ui_->displayDim);
   } else {
-    CheckOnly(ui_->displayDim_1026, ui_->displayClose_1027);
+    CheckOnly(ui_->displayDim, ui_->displayClose);
   }
-  SelectText(ui_->energyFrom_1075, QString::number(record.energyFrom));
-  SelectText(ui_->energyTo_1076, QString::number(record.energyTo));
+  SelectText(ui_->energyFrom, QString::number(record.energyFrom));
+  SelectText(ui_->energyTo, QString::number(record.energyTo));
 }
 
 // "Auto" (5) is not among the operator's choices and shows no selection.
 void Basic::ShowBrightness(const ClockRecord& record) {
   if (record.brightness < kBrightnessChoices) {
     const std::string_view name = kBrightnessNames[record.brightness];
-    SelectText(ui_->brightness_1077, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    SelectText(ui_->brightness, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
   } else {
-    Unselect(ui_->brightness_1077);
+    Unselect(ui_->brightness);
   }
 }
 
@@ -267,27 +267,27 @@ DstRowTexts Basic::ReadDstRow(const QComboBox* hour, const QComboBox* ordinal, c
 // keeps them in dynamic mode too.
 BasicForm Basic::ReadForm() const {
   BasicForm form;
-  form.hour24 = ui_->hour24_1074->isChecked();
-  form.zone = TextOf(ui_->zone_1068);
-  form.dynamicIp = ui_->dynamicIp_1010->isChecked();
-  form.staticIp = ui_->staticIp_1011->isChecked();
-  form.ipAddress = ui_->ipAddress_1084->Address();
-  form.subnetMask = ui_->subnetMask_1085->Address();
-  form.gateway = ui_->gateway_1086->Address();
-  form.dnsServer = ui_->dnsServer_1087->Address();
+  form.hour24 = ui_->hour24->isChecked();
+  form.zone = TextOf(ui_->zone);
+  form.dynamicIp = ui_->dynamicIp->isChecked();
+  form.staticIp = ui_->staticIp->isChecked();
+  form.ipAddress = ui_->ipAddress->Address();
+  form.subnetMask = ui_->subnetMask->Address();
+  form.gateway = ui_->gateway->Address();
+  form.dnsServer = ui_->dnsServer->Address();
   // The clock's own address goes out in static mode only; the others always.
   form.partialAddress = std::any_of(addressFields_.begin(), addressFields_.end(), [&](const Ipv4Edit* field) {
-    return field->IsPartial() && (field != ui_->ipAddress_1084 || !form.dynamicIp);
+    return field->IsPartial() && (field != ui_->ipAddress || !form.dynamicIp);
   });
-  form.displayClose = ui_->displayClose_1027->isChecked();
-  form.energyFrom = TextOf(ui_->energyFrom_1075);
-  form.energyTo = TextOf(ui_->energyTo_1076);
-  form.brightness = TextOf(ui_->brightness_1077);
-  form.dstEnabled = ui_->dstEnable_1067->isChecked();
-  form.dstStart = ReadDstRow(ui_->dstStartHour_1078, ui_->dstStartWeek_1079, ui_->dstStartWeekday_1080,
-                             ui_->dstStartMonth_1062);
+  form.displayClose = ui_->displayClose->isChecked();
+  form.energyFrom = TextOf(ui_->energyFrom);
+  form.energyTo = TextOf(ui_->energyTo);
+  form.brightness = TextOf(ui_->brightness);
+  form.dstEnabled = ui_->dstEnable->isChecked();
+  form.dstStart = ReadDstRow(ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday,
+                             ui_->dstStartMonth);
   form.dstEnd =
-      ReadDstRow(ui_->dstEndHour_1081, ui_->dstEndWeek_1082, ui_->dstEndWeekday_1083, ui_->dstEndMonth_1063);
+      ReadDstRow(ui_->dstEndHour, ui_->dstEndWeek, ui_->dstEndWeekday, ui_->dstEndMonth);
   return form;
 }
 

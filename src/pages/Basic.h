@@ -9,7 +9,7 @@
 #include "clocks/ClockRecord.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
-#include "pages/BasicSettings.h"
+#include "settings/BasicSettings.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
 

@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "pages/PageControls.h"
+#include "widgets/PageControls.h"
 #include "ui_Other.h"
 
 namespace marindo {
@@ -43,25 +43,25 @@ Other::Other(ClockList& clocks, ClockSelection& selection, Notifier& notifier, Q
       notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
-  countdownLists_ = {ui_->startHour_1111,      ui_->startMinute_1112,     ui_->startSecond_1021,
-                     ui_->durationHours_1113, ui_->durationMinutes_1114, ui_->durationSeconds_1022};
+  countdownLists_ = {ui_->startHour,      ui_->startMinute,     ui_->startSecond,
+                     ui_->durationHours, ui_->durationMinutes, ui_->durationSeconds};
   ConnectSignals();
 }
 
 Other::~Other() = default;
 
 void Other::ConnectSignals() {
-  connect(ui_->roll_1146, &QRadioButton::clicked, this, &Other::RollChecked);
-  connect(ui_->alternate_1147, &QRadioButton::clicked, this, &Other::AlternateChecked);
-  connect(ui_->radioOpen_1005, &QRadioButton::clicked, this, &Other::OpenClicked);
-  connect(ui_->radioClose_1006, &QRadioButton::clicked, this, &Other::CloseClicked);
-  connect(ui_->timeOnlyYes_1007, &QRadioButton::clicked, this, &Other::YesClicked);
-  connect(ui_->timeOnlyNo_1008, &QRadioButton::clicked, this, &Other::NoClicked);
-  connect(ui_->celsius_1003, &QRadioButton::clicked, this,
-          [this] { CheckOnly(ui_->celsius_1003, ui_->fahrenheit_1004); });
-  connect(ui_->fahrenheit_1004, &QRadioButton::clicked, this,
-          [this] { CheckOnly(ui_->fahrenheit_1004, ui_->celsius_1003); });
-  connect(ui_->text_1148, &QLineEdit::textChanged, this, &Other::TextChanged);
+  connect(ui_->roll, &QRadioButton::clicked, this, &Other::RollChecked);
+  connect(ui_->alternate, &QRadioButton::clicked, this, &Other::AlternateChecked);
+  connect(ui_->radioOpen, &QRadioButton::clicked, this, &Other::OpenClicked);
+  connect(ui_->radioClose, &QRadioButton::clicked, this, &Other::CloseClicked);
+  connect(ui_->timeOnlyYes, &QRadioButton::clicked, this, &Other::YesClicked);
+  connect(ui_->timeOnlyNo, &QRadioButton::clicked, this, &Other::NoClicked);
+  connect(ui_->celsius, &QRadioButton::clicked, this,
+          [this] { CheckOnly(ui_->celsius, ui_->fahrenheit); });
+  connect(ui_->fahrenheit, &QRadioButton::clicked, this,
+          [this] { CheckOnly(ui_->fahrenheit, ui_->celsius); });
+  connect(ui_->text, &QLineEdit::textChanged, this, &Other::TextChanged);
 }
 
 // The page sits in the main window's dialog: Enter and Escape must not reach
@@ -71,8 +71,8 @@ void Other::keyPressEvent(QKeyEvent* event) {
 }
 
 void Other::SetDurationListsEnabled(bool enabled) {
-  ui_->timeDisplayDuration_1009->setEnabled(enabled);
-  ui_->humitureDisplayDuration_1018->setEnabled(enabled);
+  ui_->timeDisplayDuration->setEnabled(enabled);
+  ui_->humitureDisplayDuration->setEnabled(enabled);
 }
 
 // Nearly everything is disabled; the "Yes"/"No" and "Open"/"Close" buttons
@@ -82,29 +82,29 @@ void Other::ClearOther() {
     RemoveSelection(list);
     list->setEnabled(false);
   }
-  ui_->text_1148->clear();
-  ui_->text_1148->setEnabled(false);
-  for (QRadioButton* mode : {ui_->roll_1146, ui_->alternate_1147}) {
+  ui_->text->clear();
+  ui_->text->setEnabled(false);
+  for (QRadioButton* mode : {ui_->roll, ui_->alternate}) {
     mode->setChecked(false);
     mode->setEnabled(false);
   }
-  RemoveSelection(ui_->alternateSeconds_1019);
-  ui_->alternateSeconds_1019->setEnabled(false);
-  for (QRadioButton* unit : {ui_->celsius_1003, ui_->fahrenheit_1004}) {
+  RemoveSelection(ui_->alternateSeconds);
+  ui_->alternateSeconds->setEnabled(false);
+  for (QRadioButton* unit : {ui_->celsius, ui_->fahrenheit}) {
     unit->setChecked(false);
     unit->setEnabled(false);
   }
-  ui_->temperature_1116->clear();
-  ui_->humidity_1115->clear();
-  ui_->timeOnlyYes_1007->setEnabled(false);
-  ui_->timeOnlyNo_1008->setEnabled(false);
-  RemoveSelection(ui_->timeDisplayDuration_1009);
-  RemoveSelection(ui_->humitureDisplayDuration_1018);
+  ui_->temperature->clear();
+  ui_->humidity->clear();
+  ui_->timeOnlyYes->setEnabled(false);
+  ui_->timeOnlyNo->setEnabled(false);
+  RemoveSelection(ui_->timeDisplayDuration);
+  RemoveSelection(ui_->humitureDisplayDuration);
   SetDurationListsEnabled(false);
-  RemoveSelection(ui_->radioId_1010);
-  ui_->radioId_1010->setEnabled(false);
-  ui_->radioOpen_1005->setEnabled(false);
-  ui_->radioClose_1006->setEnabled(false);
+  RemoveSelection(ui_->radioId);
+  ui_->radioId->setEnabled(false);
+  ui_->radioOpen->setEnabled(false);
+  ui_->radioClose->setEnabled(false);
 }
 
 void Other::ShowDisplaySettings(std::uint32_t ip) {
@@ -133,63 +133,63 @@ void Other::ShowCountdown(const ClockRecord& record) {
 // Without a sensor only the time can be shown: "Yes" is checked and nothing
 // about the humiture can be chosen.
 void Other::ShowNoSensor() {
-  for (QRadioButton* unit : {ui_->celsius_1003, ui_->fahrenheit_1004}) {
+  for (QRadioButton* unit : {ui_->celsius, ui_->fahrenheit}) {
     unit->setEnabled(true);
     unit->setChecked(false);
   }
-  ui_->temperature_1116->clear();
-  ui_->humidity_1115->clear();
+  ui_->temperature->clear();
+  ui_->humidity->clear();
   SetDurationListsEnabled(false);
-  SetChecks(ui_->timeOnlyYes_1007, ui_->timeOnlyNo_1008, true);
-  ui_->timeOnlyYes_1007->setEnabled(false);
-  ui_->timeOnlyNo_1008->setEnabled(false);
+  SetChecks(ui_->timeOnlyYes, ui_->timeOnlyNo, true);
+  ui_->timeOnlyYes->setEnabled(false);
+  ui_->timeOnlyNo->setEnabled(false);
 }
 
 // A unit the page does not know leaves the unit buttons and the readings as
 // they were.
 void Other::ShowHumiture(const ClockRecord& record, const QString& temperature, const QString& humidity) {
   if (record.tempUnit != 1 && record.tempUnit != 2) return;
-  ui_->celsius_1003->setEnabled(true);
-  ui_->fahrenheit_1004->setEnabled(true);
-  SetChecks(ui_->celsius_1003, ui_->fahrenheit_1004, record.tempUnit == 1);
-  ui_->temperature_1116->setText(temperature);
-  ui_->humidity_1115->setText(humidity);
+  ui_->celsius->setEnabled(true);
+  ui_->fahrenheit->setEnabled(true);
+  SetChecks(ui_->celsius, ui_->fahrenheit, record.tempUnit == 1);
+  ui_->temperature->setText(temperature);
+  ui_->humidity->setText(humidity);
 }
 
 // A humiture display duration of 0 means the clock shows the time only.
 void Other::ShowAlternativeDisplay(const ClockRecord& record) {
-  RemoveSelection(ui_->timeDisplayDuration_1009);
-  RemoveSelection(ui_->humitureDisplayDuration_1018);
-  ui_->timeOnlyYes_1007->setEnabled(true);
-  ui_->timeOnlyNo_1008->setEnabled(true);
+  RemoveSelection(ui_->timeDisplayDuration);
+  RemoveSelection(ui_->humitureDisplayDuration);
+  ui_->timeOnlyYes->setEnabled(true);
+  ui_->timeOnlyNo->setEnabled(true);
   const bool alternates = record.displayTimes[1] != 0;
-  SetChecks(ui_->timeOnlyYes_1007, ui_->timeOnlyNo_1008, !alternates);
+  SetChecks(ui_->timeOnlyYes, ui_->timeOnlyNo, !alternates);
   SetDurationListsEnabled(alternates);
   if (alternates) {
-    SelectPosition(ui_->timeDisplayDuration_1009, record.displayTimes[0]);
-    SelectPosition(ui_->humitureDisplayDuration_1018, record.displayTimes[1]);
+    SelectPosition(ui_->timeDisplayDuration, record.displayTimes[0]);
+    SelectPosition(ui_->humitureDisplayDuration, record.displayTimes[1]);
   }
 }
 
 void Other::ShowRadio(const ClockRecord& record) {
-  SelectPosition(ui_->radioId_1010, record.radio & kRadioIdBits);
-  ui_->radioId_1010->setEnabled(true);
-  ui_->radioOpen_1005->setEnabled(true);
-  ui_->radioClose_1006->setEnabled(true);
-  SetChecks(ui_->radioOpen_1005, ui_->radioClose_1006, (record.radio & kRadioOpenBit) != 0);
+  SelectPosition(ui_->radioId, record.radio & kRadioIdBits);
+  ui_->radioId->setEnabled(true);
+  ui_->radioOpen->setEnabled(true);
+  ui_->radioClose->setEnabled(true);
+  SetChecks(ui_->radioOpen, ui_->radioClose, (record.radio & kRadioOpenBit) != 0);
 }
 
 void Other::ShowTextSettings(std::uint32_t ip) {
   const ClockRecord* record = clocks_.FindByIp(ip);
   if (record == nullptr) return;
   const bool alternates = record->textRoll != 0;
-  SetChecks(ui_->roll_1146, ui_->alternate_1147, !alternates);
-  ui_->roll_1146->setEnabled(true);
-  ui_->alternate_1147->setEnabled(true);
-  ui_->alternateSeconds_1019->setEnabled(alternates);
-  if (alternates) SelectText(ui_->alternateSeconds_1019, record->textAlternateSeconds);
-  ui_->text_1148->setEnabled(true);
-  ui_->text_1148->setText(QString::fromStdString(DisplayTextOf(*record, codePage_)));
+  SetChecks(ui_->roll, ui_->alternate, !alternates);
+  ui_->roll->setEnabled(true);
+  ui_->alternate->setEnabled(true);
+  ui_->alternateSeconds->setEnabled(alternates);
+  if (alternates) SelectText(ui_->alternateSeconds, record->textAlternateSeconds);
+  ui_->text->setEnabled(true);
+  ui_->text->setText(QString::fromStdString(DisplayTextOf(*record, codePage_)));
   // Setting the same text again is no change to the field, yet the limit and
   // the counter must follow this clock.
   TextChanged();
@@ -200,57 +200,57 @@ void Other::TextChanged() {
   const ClockRecord* record = selection_.SelectedRecord();
   if (record == nullptr) return;
   const int limit = DisplayTextLimit(record->longText);
-  ui_->text_1148->setMaxLength(limit);
-  const auto length = static_cast<int>(ui_->text_1148->text().size());
-  ui_->textCounter_1491->setText(QString::fromStdString(DisplayTextCounter(length, limit)));
+  ui_->text->setMaxLength(limit);
+  const auto length = static_cast<int>(ui_->text->text().size());
+  ui_->textCounter->setText(QString::fromStdString(DisplayTextCounter(length, limit)));
 }
 
 void Other::RollChecked() {
-  CheckOnly(ui_->roll_1146, ui_->alternate_1147);
-  RemoveSelection(ui_->alternateSeconds_1019);
-  ui_->alternateSeconds_1019->setEnabled(false);
+  CheckOnly(ui_->roll, ui_->alternate);
+  RemoveSelection(ui_->alternateSeconds);
+  ui_->alternateSeconds->setEnabled(false);
 }
 
 void Other::AlternateChecked() {
-  CheckOnly(ui_->alternate_1147, ui_->roll_1146);
-  ui_->alternateSeconds_1019->setCurrentIndex(0);
-  ui_->alternateSeconds_1019->setEnabled(true);
+  CheckOnly(ui_->alternate, ui_->roll);
+  ui_->alternateSeconds->setCurrentIndex(0);
+  ui_->alternateSeconds->setEnabled(true);
 }
 
-void Other::OpenClicked() { CheckOnly(ui_->radioOpen_1005, ui_->radioClose_1006); }
+void Other::OpenClicked() { CheckOnly(ui_->radioOpen, ui_->radioClose); }
 
-void Other::CloseClicked() { CheckOnly(ui_->radioClose_1006, ui_->radioOpen_1005); }
+void Other::CloseClicked() { CheckOnly(ui_->radioClose, ui_->radioOpen); }
 
 void Other::YesClicked() {
-  CheckOnly(ui_->timeOnlyYes_1007, ui_->timeOnlyNo_1008);
+  CheckOnly(ui_->timeOnlyYes, ui_->timeOnlyNo);
   SetDurationListsEnabled(false);
 }
 
 void Other::NoClicked() {
-  CheckOnly(ui_->timeOnlyNo_1008, ui_->timeOnlyYes_1007);
+  CheckOnly(ui_->timeOnlyNo, ui_->timeOnlyYes);
   SetDurationListsEnabled(true);
 }
 
 DisplayControls Other::ReadDisplayControls() const {
   DisplayControls c;
   for (std::size_t i = 0; i < countdownLists_.size(); ++i) c.countdown[i] = ValueOf(countdownLists_[i]);
-  c.showsTemperature = !ui_->temperature_1116->text().isEmpty();
-  c.celsius = ui_->celsius_1003->isChecked();
-  c.fahrenheit = ui_->fahrenheit_1004->isChecked();
-  c.timeOnly = ui_->timeOnlyYes_1007->isChecked();
+  c.showsTemperature = !ui_->temperature->text().isEmpty();
+  c.celsius = ui_->celsius->isChecked();
+  c.fahrenheit = ui_->fahrenheit->isChecked();
+  c.timeOnly = ui_->timeOnlyYes->isChecked();
   // Read whether or not the lists have a selection: the operator may type.
-  c.timeDuration = ValueOf(ui_->timeDisplayDuration_1009);
-  c.humitureDuration = ValueOf(ui_->humitureDisplayDuration_1018);
-  if (ui_->radioId_1010->currentIndex() >= 0) c.radioId = ValueOf(ui_->radioId_1010);
-  c.radioOpen = ui_->radioOpen_1005->isChecked();
+  c.timeDuration = ValueOf(ui_->timeDisplayDuration);
+  c.humitureDuration = ValueOf(ui_->humitureDisplayDuration);
+  if (ui_->radioId->currentIndex() >= 0) c.radioId = ValueOf(ui_->radioId);
+  c.radioOpen = ui_->radioOpen->isChecked();
   return c;
 }
 
 std::optional<ClockFrame> Other::BuildDisplayFrame() { return BuildDisplayFrameFrom(ReadDisplayControls()); }
 
 std::optional<ClockFrame> Other::BuildTextFrame(TextForm form) {
-  return BuildTextFrameFrom(form, ui_->roll_1146->isChecked(), ValueOf(ui_->alternateSeconds_1019),
-                            ui_->text_1148->text().toStdString(), codePage_);
+  return BuildTextFrameFrom(form, ui_->roll->isChecked(), ValueOf(ui_->alternateSeconds),
+                            ui_->text->text().toStdString(), codePage_);
 }
 
 }  // namespace marindo

@@ -10,7 +10,7 @@
 #include "clocks/ClockList.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
-#include "pages/OtherFrames.h"
+#include "settings/OtherFrames.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
 

@@ -6,9 +6,9 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
-#include "pages/BasicSettings.h"
-#include "pages/Ipv4Edit.h"
-#include "pages/PageControls.h"
+#include "settings/BasicSettings.h"
+#include "widgets/Ipv4Edit.h"
+#include "widgets/PageControls.h"
 #include "ui_Server.h"
 
 namespace marindo {
@@ -28,10 +28,10 @@ Server::Server(ClockSelection& selection, Notifier& notifier, QWidget* parent, C
       notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
-  addressFields_ = {ui_->address1_1103, ui_->address2_1012, ui_->address3_1013, ui_->address4_1014,
-                    ui_->address5_1036};
-  portFields_ = {ui_->port1_1099, ui_->port2_1041, ui_->port3_1042, ui_->port4_1043, ui_->port5_1044};
-  nameFields_ = {ui_->name1_1102, ui_->name2_1037};
+  addressFields_ = {ui_->address1, ui_->address2, ui_->address3, ui_->address4,
+                    ui_->address5};
+  portFields_ = {ui_->port1, ui_->port2, ui_->port3, ui_->port4, ui_->port5};
+  nameFields_ = {ui_->name1, ui_->name2};
   for (QLineEdit* port : portFields_) {
     port->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), port));
   }
@@ -41,8 +41,8 @@ Server::Server(ClockSelection& selection, Notifier& notifier, QWidget* parent, C
 Server::~Server() = default;
 
 void Server::ConnectSignals() {
-  connect(ui_->timeServerIp_1100, &QRadioButton::clicked, this, &Server::TimeServerIpClicked);
-  connect(ui_->domain_1101, &QRadioButton::clicked, this, &Server::DomainClicked);
+  connect(ui_->timeServerIp, &QRadioButton::clicked, this, &Server::TimeServerIpClicked);
+  connect(ui_->domain, &QRadioButton::clicked, this, &Server::DomainClicked);
 }
 
 // The page sits in the main window's dialog: Enter and Escape must not reach
@@ -75,8 +75,8 @@ void Server::ShowSlotAddresses(const ClockRecord& record) {
 }
 
 void Server::ClearServers() {
-  ui_->timeServerIp_1100->setChecked(false);
-  ui_->domain_1101->setChecked(false);
+  ui_->timeServerIp->setChecked(false);
+  ui_->domain->setChecked(false);
   for (Ipv4Edit* address : addressFields_) address->ClearAddress();
   SetAddressFieldsEnabled(true);
   for (QLineEdit* port : portFields_) {
@@ -90,8 +90,8 @@ void Server::ClearServers() {
 void Server::ShowServers(const ClockRecord* record) {
   if (record == nullptr) return;
   const bool names = record->ntpMode != 0;
-  ui_->timeServerIp_1100->setChecked(!names);
-  ui_->domain_1101->setChecked(names);
+  ui_->timeServerIp->setChecked(!names);
+  ui_->domain->setChecked(names);
   if (names) {
     for (std::size_t i = 0; i < nameFields_.size(); ++i) {
       nameFields_[i]->setText(QString::fromStdString(SlotName(record->ntpServers[i], codePage_)));
@@ -108,7 +108,7 @@ void Server::ShowServers(const ClockRecord* record) {
 // Going back to addresses shows the clock's own addresses again: edits made
 // before the switch are dropped.
 void Server::TimeServerIpClicked() {
-  CheckOnly(ui_->timeServerIp_1100, ui_->domain_1101);
+  CheckOnly(ui_->timeServerIp, ui_->domain);
   const ClockRecord* record = selection_.SelectedRecord();
   if (record == nullptr) return;
   SetAddressFieldsEnabled(true);
@@ -118,7 +118,7 @@ void Server::TimeServerIpClicked() {
 }
 
 void Server::DomainClicked() {
-  CheckOnly(ui_->domain_1101, ui_->timeServerIp_1100);
+  CheckOnly(ui_->domain, ui_->timeServerIp);
   SetAddressFieldsEnabled(false);
   SetNameFieldsEnabled(true);
 }
@@ -130,7 +130,7 @@ ServerAddresses Server::AddressesOfRows() const {
 }
 
 std::optional<ClockFrame> Server::BuildServerFrame() {
-  if (ui_->timeServerIp_1100->isChecked()) {
+  if (ui_->timeServerIp->isChecked()) {
     // A half-cleared row would go out as an address with zeros in it.
     const auto partial = [](const Ipv4Edit* row) { return row->IsPartial(); };
     if (std::any_of(addressFields_.begin(), addressFields_.end(), partial)) {
@@ -139,7 +139,7 @@ std::optional<ClockFrame> Server::BuildServerFrame() {
     }
     return BuildServerAddressFrame(AddressesOfRows());
   }
-  if (ui_->domain_1101->isChecked()) {
+  if (ui_->domain->isChecked()) {
     return BuildServerNameFrame(nameFields_[0]->text().toStdString(), nameFields_[1]->text().toStdString(),
                                 codePage_);
   }

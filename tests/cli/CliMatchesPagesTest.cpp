@@ -6,7 +6,7 @@
 // line refuses to write back is one the page would not write back as the
 // clock holds it either.
 
-#include "cli/SettingsJson.h"
+#include "settings/SettingsJson.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@
 #include "link/LinkTestFakes.h"
 #include "link/ReplyDecoders.h"
 #include "pages/Basic.h"
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
 #include "pages/Other.h"
 #include "pages/Server.h"
 
@@ -691,52 +691,52 @@ struct ChangeCase {
 
 const ChangeCase kChanges[] = {
     {"brightness Normal to Bright", CodePage::Cp1252, Section::Basic, nullptr,
-     [](Window& w) { Window::Choose(w.basic(), "brightness_1077", "Bright"); }, R"({"brightness": "Bright"})"},
+     [](Window& w) { Window::Choose(w.basic(), "brightness", "Bright"); }, R"({"brightness": "Bright"})"},
     {"brightness Auto to Bright", CodePage::Cp1252, Section::Basic, [](ClockRecord& r) { r.brightness = 5; },
-     [](Window& w) { Window::Choose(w.basic(), "brightness_1077", "Bright"); }, R"({"brightness": "Bright"})"},
+     [](Window& w) { Window::Choose(w.basic(), "brightness", "Bright"); }, R"({"brightness": "Bright"})"},
     {"zone to UTC +5:45", CodePage::Cp1252, Section::Basic, nullptr,
-     [](Window& w) { Window::Choose(w.basic(), "zone_1068", "UTC +5:45"); }, R"({"zone": "UTC +5:45"})"},
+     [](Window& w) { Window::Choose(w.basic(), "zone", "UTC +5:45"); }, R"({"zone": "UTC +5:45"})"},
     {"daylight saving switched off", CodePage::Cp1252, Section::Basic, nullptr,
-     [](Window& w) { Window::Click(w.basic(), "dstEnable_1067"); }, R"({"dst": {"enabled": false}})"},
+     [](Window& w) { Window::Click(w.basic(), "dstEnable"); }, R"({"dst": {"enabled": false}})"},
     {"energy saving switched off", CodePage::Cp1252, Section::Basic, nullptr,
-     [](Window& w) { Window::Click(w.basic(), "energySaving_1069"); }, R"({"energySaving": {"enabled": false}})"},
+     [](Window& w) { Window::Click(w.basic(), "energySaving"); }, R"({"energySaving": {"enabled": false}})"},
     {"third NTP address", CodePage::Cp1252, Section::Ntp, nullptr,
      [](Window& w) {
-       if (auto* field = Window::Find<Ipv4Edit>(w.server(), "address3_1013")) field->SetAddress(0x0A000003);
+       if (auto* field = Window::Find<Ipv4Edit>(w.server(), "address3")) field->SetAddress(0x0A000003);
      },
      R"({"servers": ["10.0.0.1", "10.0.0.2", "10.0.0.3", "0.0.0.0", "0.0.0.0"]})"},
     {"NTP switched to a name", CodePage::Cp1252, Section::Ntp, nullptr,
      [](Window& w) {
-       Window::Click(w.server(), "domain_1101");
-       Window::Type(w.server(), "name1_1102", "pool.ntp.org");
+       Window::Click(w.server(), "domain");
+       Window::Type(w.server(), "name1", "pool.ntp.org");
      },
      R"({"mode": "names", "names": ["pool.ntp.org"]})"},
     {"radio id 42", CodePage::Cp1252, Section::Display, nullptr,
-     [](Window& w) { Window::Choose(w.other(), "radioId_1010", "42"); }, R"({"radio": {"id": 42}})"},
+     [](Window& w) { Window::Choose(w.other(), "radioId", "42"); }, R"({"radio": {"id": 42}})"},
     {"radio closed", CodePage::Cp1252, Section::Display, nullptr,
-     [](Window& w) { Window::Click(w.other(), "radioClose_1006"); }, R"({"radio": {"on": false}})"},
+     [](Window& w) { Window::Click(w.other(), "radioClose"); }, R"({"radio": {"on": false}})"},
     {"Fahrenheit", CodePage::Cp1252, Section::Display, nullptr,
-     [](Window& w) { Window::Click(w.other(), "fahrenheit_1004"); }, R"({"unit": "F"})"},
+     [](Window& w) { Window::Click(w.other(), "fahrenheit"); }, R"({"unit": "F"})"},
     {"alternating switched on", CodePage::Cp1252, Section::Display,
      [](ClockRecord& r) { SetHumiture(r, 1, 45, 6, 5, 0); },
      [](Window& w) {
-       Window::Click(w.other(), "timeOnlyNo_1008");
-       Window::Choose(w.other(), "timeDisplayDuration_1009", "4");
-       Window::Choose(w.other(), "humitureDisplayDuration_1018", "6");
+       Window::Click(w.other(), "timeOnlyNo");
+       Window::Choose(w.other(), "timeDisplayDuration", "4");
+       Window::Choose(w.other(), "humitureDisplayDuration", "6");
      },
      R"({"timeOnly": false, "timeSeconds": 4, "humitureSeconds": 6})"},
     {"text typed", CodePage::Cp1252, Section::Text, nullptr,
-     [](Window& w) { Window::Type(w.other(), "text_1148", "NEW TEXT"); }, R"({"text": "NEW TEXT"})"},
+     [](Window& w) { Window::Type(w.other(), "text", "NEW TEXT"); }, R"({"text": "NEW TEXT"})"},
     {"text typed in code page 936", CodePage::Cp936, Section::Text, nullptr,
-     [](Window& w) { Window::Type(w.other(), "text_1148", "\xE4\xB8\xAD\xE6\x96\x87"); },
+     [](Window& w) { Window::Type(w.other(), "text", "\xE4\xB8\xAD\xE6\x96\x87"); },
      "{\"text\": \"\xE4\xB8\xAD\xE6\x96\x87\"}"},
     {"text switched to alternate", CodePage::Cp1252, Section::Text,
      [](ClockRecord& r) { SetText(r, 1, 0x00, "ROLL", 32); },
-     [](Window& w) { Window::Click(w.other(), "alternate_1147"); }, R"({"mode": "alternate"})"},
+     [](Window& w) { Window::Click(w.other(), "alternate"); }, R"({"mode": "alternate"})"},
     {"text switched to roll", CodePage::Cp1252, Section::Text, nullptr,
-     [](Window& w) { Window::Click(w.other(), "roll_1146"); }, R"({"mode": "roll"})"},
+     [](Window& w) { Window::Click(w.other(), "roll"); }, R"({"mode": "roll"})"},
     {"alternate seconds 3 to 5", CodePage::Cp1252, Section::Text, nullptr,
-     [](Window& w) { Window::Choose(w.other(), "alternateSeconds_1019", "5"); }, R"({"alternateSeconds": 5})"},
+     [](Window& w) { Window::Choose(w.other(), "alternateSeconds", "5"); }, R"({"alternateSeconds": 5})"},
     {"bell 4 rings 9 seconds", CodePage::Cp1252, Section::Bells, nullptr,
      [](Window& w) { Window::Choose(w.bellPage(4), Window::BellControl("duration", 4), "9"); },
      R"([{"bell": 4, "duration": 9}])"},

@@ -7,7 +7,7 @@
 
 #include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
-#include "pages/ModifyMessages.h"
+#include "settings/ModifyMessages.h"
 
 namespace marindo {
 namespace {

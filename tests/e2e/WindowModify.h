@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "link/ClockLink.h"
-#include "pages/ModifyMessages.h"
+#include "settings/ModifyMessages.h"
 #include "platform/Notifier.h"
 
 namespace marindo::e2e {

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "bells/BellEntry.h"
+#include "settings/BellEntry.h"
 #include "link/ReplyDecoders.h"
-#include "pages/BasicSettings.h"
-#include "pages/OtherFrames.h"
-#include "pages/ServerFrame.h"
+#include "settings/BasicSettings.h"
+#include "settings/OtherFrames.h"
+#include "settings/ServerFrame.h"
 #include "platform/Ipv4.h"
 
 namespace {
@@ -86,7 +86,7 @@ void CheckServers(const ClockRecord& record, std::span<const std::uint8_t> body,
   Check(fuzz::IsUtf8(first) && fuzz::IsUtf8(second));
   const ClockFrame frame = BuildServerNameFrame(first, second, cp);
   const std::span<const std::uint8_t> payload = frame.Payload();
-  Check(frame.Bytes().size() == 68 && payload[0] == kCodeModifyServers && payload[1] == 1);
+  Check(frame.Bytes().size() == 68 && payload[0] == code::kModifyServers && payload[1] == 1);
   for (std::size_t slot = 0; slot < kServerNameRows; ++slot) {
     const NtpSlot& sent = record.ntpServers[slot];
     const std::string name = TextBeforeZero(sent.name.data(), sent.name.size());
@@ -109,7 +109,7 @@ void CheckDisplay(const ClockRecord& record, CodePage cp) {
   const ClockFrame frame = BuildTextFrameFrom(form, record.textRoll != 0, record.textAlternateSeconds, text, cp);
   const std::span<const std::uint8_t> payload = frame.Payload();
   const std::size_t width = DisplayTextFieldBytes(form);
-  Check(payload.size() == 3 + width + 1 && payload[0] == kCodeModifyText && payload.back() == 0);
+  Check(payload.size() == 3 + width + 1 && payload[0] == code::kModifyText && payload.back() == 0);
   const std::string sent = TextBeforeZero(record.text.data(), record.text.size());
   if (IsHostNameText(sent) && sent.size() <= width) {
     Check(std::equal(sent.begin(), sent.end(), payload.begin() + 3));

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "cli/SettingsJson.h"
+#include "settings/SettingsJson.h"
 #include "link/ReplyDecoders.h"
 
 namespace {

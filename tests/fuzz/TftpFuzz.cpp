@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 
 namespace {
 

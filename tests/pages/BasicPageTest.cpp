@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "link/ReplyDecoders.h"
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo {
 namespace {
@@ -88,10 +88,10 @@ const QStringList kOrdinals{"First", "Second", "Third", "Fourth", "Fifth", "Last
 const QStringList kWeekdays{"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 const QStringList kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-constexpr const char* kDstLists[] = {"dstStartHour_1078", "dstStartWeek_1079", "dstStartWeekday_1080",
-                                     "dstStartMonth_1062", "dstEndHour_1081",   "dstEndWeek_1082",
-                                     "dstEndWeekday_1083", "dstEndMonth_1063"};
-constexpr const char* kAddressFields[] = {"ipAddress_1084", "subnetMask_1085", "gateway_1086", "dnsServer_1087"};
+constexpr const char* kDstLists[] = {"dstStartHour", "dstStartWeek", "dstStartWeekday",
+                                     "dstStartMonth", "dstEndHour",   "dstEndWeek",
+                                     "dstEndWeekday", "dstEndMonth"};
+constexpr const char* kAddressFields[] = {"ipAddress", "subnetMask", "gateway", "dnsServer"};
 
 class BasicPageTest : public ::testing::Test {
  protected:
@@ -128,29 +128,29 @@ class BasicPageTest : public ::testing::Test {
   }
 
   void ExpectCleared() {
-    for (const char* text : {"firmwareVersion_1141", "serial_1142", "lastSyncTime_1138"}) {
+    for (const char* text : {"firmwareVersion", "serial", "lastSyncTime"}) {
       EXPECT_TRUE(Text(text)->text().isEmpty()) << text;
     }
-    EXPECT_TRUE(Address("syncServer_1005")->IsBlank());
-    for (const char* radio : {"hour12_1073", "hour24_1074", "dynamicIp_1010", "staticIp_1011", "displayDim_1026",
-                              "displayClose_1027"}) {
+    EXPECT_TRUE(Address("syncServer")->IsBlank());
+    for (const char* radio : {"hour12", "hour24", "dynamicIp", "staticIp", "displayDim",
+                              "displayClose"}) {
       EXPECT_FALSE(Radio(radio)->isChecked()) << radio;
     }
-    EXPECT_FALSE(Check("dstEnable_1067")->isChecked());
-    EXPECT_FALSE(Check("energySaving_1069")->isChecked());
-    EXPECT_TRUE(Check("energySaving_1069")->isEnabled());
-    EXPECT_EQ(List("zone_1068")->currentIndex(), -1);
-    EXPECT_EQ(List("brightness_1077")->currentIndex(), -1);
+    EXPECT_FALSE(Check("dstEnable")->isChecked());
+    EXPECT_FALSE(Check("energySaving")->isChecked());
+    EXPECT_TRUE(Check("energySaving")->isEnabled());
+    EXPECT_EQ(List("zone")->currentIndex(), -1);
+    EXPECT_EQ(List("brightness")->currentIndex(), -1);
     for (const char* field : kAddressFields) {
       EXPECT_TRUE(Address(field)->IsBlank()) << field;
       EXPECT_FALSE(Address(field)->isEnabled()) << field;
     }
-    for (const char* list : {"energyFrom_1075", "energyTo_1076"}) {
+    for (const char* list : {"energyFrom", "energyTo"}) {
       EXPECT_EQ(List(list)->currentIndex(), -1) << list;
       EXPECT_FALSE(List(list)->isEnabled()) << list;
     }
-    EXPECT_FALSE(Radio("displayDim_1026")->isEnabled());
-    EXPECT_FALSE(Radio("displayClose_1027")->isEnabled());
+    EXPECT_FALSE(Radio("displayDim")->isEnabled());
+    EXPECT_FALSE(Radio("displayClose")->isEnabled());
     ExpectDstLists(false);
   }
 
@@ -171,17 +171,17 @@ class BasicPageTest : public ::testing::Test {
 
 TEST_F(BasicPageTest, ControlsCarryTheirTextsAndLists) {
   const std::pair<const char*, const char*> buttons[] = {
-      {"hour12_1073", "12"},           {"hour24_1074", "24"},
-      {"dynamicIp_1010", "Dynamic IP"}, {"staticIp_1011", "Static IP"},
-      {"displayDim_1026", "Display Dim"}, {"displayClose_1027", "Display Close"},
+      {"hour12", "12"},           {"hour24", "24"},
+      {"dynamicIp", "Dynamic IP"}, {"staticIp", "Static IP"},
+      {"displayDim", "Display Dim"}, {"displayClose", "Display Close"},
   };
   for (const auto& [name, text] : buttons) {
     EXPECT_EQ(Radio(name)->text(), text) << name;
     // Both of a pair may be unchecked, which an auto-exclusive pair cannot show.
     EXPECT_FALSE(Radio(name)->autoExclusive()) << name;
   }
-  EXPECT_EQ(Check("dstEnable_1067")->text(), "Daylight Saving Time Enable");
-  EXPECT_EQ(Check("energySaving_1069")->text(), "Energy Saving Enable");
+  EXPECT_EQ(Check("dstEnable")->text(), "Daylight Saving Time Enable");
+  EXPECT_EQ(Check("energySaving")->text(), "Energy Saving Enable");
 
   QStringList groups;
   for (const QGroupBox* group : page_.findChildren<QGroupBox*>()) groups << group->title();
@@ -200,16 +200,16 @@ TEST_F(BasicPageTest, ControlsCarryTheirTextsAndLists) {
   QStringList zones;
   for (const ZoneEntry& zone : kZones) zones << zone.text;
   EXPECT_EQ(zones.size(), 38);
-  EXPECT_EQ(Items(List("zone_1068")), zones);
-  for (const char* hours : {"dstStartHour_1078", "dstEndHour_1081", "energyFrom_1075", "energyTo_1076"}) {
+  EXPECT_EQ(Items(List("zone")), zones);
+  for (const char* hours : {"dstStartHour", "dstEndHour", "energyFrom", "energyTo"}) {
     EXPECT_EQ(Items(List(hours)), Hours()) << hours;
   }
-  for (const char* ordinal : {"dstStartWeek_1079", "dstEndWeek_1082"}) EXPECT_EQ(Items(List(ordinal)), kOrdinals);
-  for (const char* weekday : {"dstStartWeekday_1080", "dstEndWeekday_1083"}) {
+  for (const char* ordinal : {"dstStartWeek", "dstEndWeek"}) EXPECT_EQ(Items(List(ordinal)), kOrdinals);
+  for (const char* weekday : {"dstStartWeekday", "dstEndWeekday"}) {
     EXPECT_EQ(Items(List(weekday)), kWeekdays);
   }
-  for (const char* month : {"dstStartMonth_1062", "dstEndMonth_1063"}) EXPECT_EQ(Items(List(month)), kMonths);
-  EXPECT_EQ(Items(List("brightness_1077")), (QStringList{"Brilliant", "Bright", "Normal", "Dim", "OFF"}));
+  for (const char* month : {"dstStartMonth", "dstEndMonth"}) EXPECT_EQ(Items(List(month)), kMonths);
+  EXPECT_EQ(Items(List("brightness")), (QStringList{"Brilliant", "Bright", "Normal", "Dim", "OFF"}));
   for (const QComboBox* list : page_.findChildren<QComboBox*>()) {
     EXPECT_FALSE(list->isEditable()) << list->objectName().toStdString();
   }
@@ -222,27 +222,27 @@ TEST_F(BasicPageTest, InitialStateBeforeTheFirstClear) {
   for (const QRadioButton* radio : page_.findChildren<QRadioButton*>()) {
     EXPECT_FALSE(radio->isChecked()) << radio->objectName().toStdString();
   }
-  EXPECT_TRUE(Address("syncServer_1005")->isEnabled());
+  EXPECT_TRUE(Address("syncServer")->isEnabled());
   for (const char* field : kAddressFields) EXPECT_TRUE(Address(field)->isEnabled()) << field;
-  for (const char* enabled : {"zone_1068", "energyFrom_1075", "energyTo_1076", "brightness_1077"}) {
+  for (const char* enabled : {"zone", "energyFrom", "energyTo", "brightness"}) {
     EXPECT_TRUE(List(enabled)->isEnabled()) << enabled;
   }
-  EXPECT_FALSE(Check("dstEnable_1067")->isChecked());
-  EXPECT_FALSE(Check("energySaving_1069")->isChecked());
-  EXPECT_TRUE(Check("energySaving_1069")->isEnabled());
+  EXPECT_FALSE(Check("dstEnable")->isChecked());
+  EXPECT_FALSE(Check("energySaving")->isChecked());
+  EXPECT_TRUE(Check("energySaving")->isEnabled());
   ExpectDstLists(false);
 }
 
 TEST_F(BasicPageTest, WorkedExampleFromTheControls) {
   page_.ClearBasic();
-  Radio("hour24_1074")->click();
-  Choose("zone_1068", "UTC +8 ");
-  Radio("staticIp_1011")->click();
-  Address("subnetMask_1085")->SetAddress(0xFFFFFF00);
-  Address("gateway_1086")->SetAddress(0xC0A80101);
-  Address("dnsServer_1087")->SetAddress(0xC0A80101);
-  Radio("dynamicIp_1010")->click();
-  Choose("brightness_1077", "Normal");
+  Radio("hour24")->click();
+  Choose("zone", "UTC +8 ");
+  Radio("staticIp")->click();
+  Address("subnetMask")->SetAddress(0xFFFFFF00);
+  Address("gateway")->SetAddress(0xC0A80101);
+  Address("dnsServer")->SetAddress(0xC0A80101);
+  Radio("dynamicIp")->click();
+  Choose("brightness", "Normal");
 
   const std::optional<ClockFrame> frame = page_.BuildBasicFrame();
   ASSERT_TRUE(frame);
@@ -259,28 +259,28 @@ TEST_F(BasicPageTest, ShowsEverySettingAndSendsItBackUnchanged) {
   page_.ClearBasic();
   page_.ShowBasicSettings(&record);
 
-  EXPECT_TRUE(Radio("hour12_1073")->isChecked());
-  EXPECT_FALSE(Radio("hour24_1074")->isChecked());
-  EXPECT_EQ(List("zone_1068")->currentText(), "UTC -9:30");
-  EXPECT_TRUE(Radio("staticIp_1011")->isChecked());
-  EXPECT_FALSE(Radio("dynamicIp_1010")->isChecked());
+  EXPECT_TRUE(Radio("hour12")->isChecked());
+  EXPECT_FALSE(Radio("hour24")->isChecked());
+  EXPECT_EQ(List("zone")->currentText(), "UTC -9:30");
+  EXPECT_TRUE(Radio("staticIp")->isChecked());
+  EXPECT_FALSE(Radio("dynamicIp")->isChecked());
   const std::uint32_t addresses[] = {0x0AD5000A, 0xFFFF0000, 0x0AD50001, 0x0AD50002};
   for (std::size_t i = 0; i < std::size(kAddressFields); ++i) {
     EXPECT_TRUE(Address(kAddressFields[i])->isEnabled()) << kAddressFields[i];
     EXPECT_EQ(Address(kAddressFields[i])->Address(), addresses[i]) << kAddressFields[i];
   }
-  EXPECT_TRUE(Check("dstEnable_1067")->isChecked());
+  EXPECT_TRUE(Check("dstEnable")->isChecked());
   ExpectDstLists(true);
   const char* dstShown[] = {"2", "Last", "Sun", "Mar", "3", "Last", "Sun", "Oct"};
   for (std::size_t i = 0; i < std::size(kDstLists); ++i) {
     EXPECT_EQ(List(kDstLists[i])->currentText(), dstShown[i]) << kDstLists[i];
   }
-  EXPECT_TRUE(Check("energySaving_1069")->isChecked());
-  EXPECT_EQ(List("energyFrom_1075")->currentText(), "22");
-  EXPECT_EQ(List("energyTo_1076")->currentText(), "6");
-  EXPECT_TRUE(Radio("displayClose_1027")->isChecked());
-  EXPECT_FALSE(Radio("displayDim_1026")->isChecked());
-  EXPECT_EQ(List("brightness_1077")->currentText(), "Bright");
+  EXPECT_TRUE(Check("energySaving")->isChecked());
+  EXPECT_EQ(List("energyFrom")->currentText(), "22");
+  EXPECT_EQ(List("energyTo")->currentText(), "6");
+  EXPECT_TRUE(Radio("displayClose")->isChecked());
+  EXPECT_FALSE(Radio("displayDim")->isChecked());
+  EXPECT_EQ(List("brightness")->currentText(), "Bright");
 
   BasicPayload expected = kReportedSettings;
   expected[0] = 0x06;
@@ -293,7 +293,7 @@ TEST_F(BasicPageTest, DynamicModeSendsNoAddressButTheDisabledFieldsContents) {
   const ClockRecord record = RecordFromReply(reply);
   page_.ClearBasic();
   page_.ShowBasicSettings(&record);
-  EXPECT_TRUE(Radio("dynamicIp_1010")->isChecked());
+  EXPECT_TRUE(Radio("dynamicIp")->isChecked());
   for (const char* field : kAddressFields) EXPECT_FALSE(Address(field)->isEnabled()) << field;
 
   const std::optional<BasicPayload> sent = BuildPayload();
@@ -307,8 +307,8 @@ TEST_F(BasicPageTest, EveryZoneEntryRoundTripsThroughTheClock) {
   for (int i = 0; i < static_cast<int>(std::size(kZones)); ++i) {
     const ZoneEntry& zone = kZones[i];
     page_.ClearBasic();
-    List("zone_1068")->setCurrentIndex(i);
-    Radio("dynamicIp_1010")->click();
+    List("zone")->setCurrentIndex(i);
+    Radio("dynamicIp")->click();
     const std::optional<BasicPayload> sent = BuildPayload();
     ASSERT_TRUE(sent) << zone.text;
     EXPECT_EQ((*sent)[1], ZoneByteOf(zone)) << zone.text;
@@ -317,8 +317,8 @@ TEST_F(BasicPageTest, EveryZoneEntryRoundTripsThroughTheClock) {
     const ClockRecord record = RecordFromReply(*sent);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    EXPECT_EQ(List("zone_1068")->currentIndex(), i) << zone.text << " shown as "
-                                                     << List("zone_1068")->currentText().toStdString();
+    EXPECT_EQ(List("zone")->currentIndex(), i) << zone.text << " shown as "
+                                                     << List("zone")->currentText().toStdString();
   }
 }
 
@@ -340,7 +340,7 @@ TEST_F(BasicPageTest, ZoneShownForReportedValues) {
     const ClockRecord record = RecordFromReply(reply);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    EXPECT_EQ(List("zone_1068")->currentText(), c.shown) << std::hex << int{c.p1};
+    EXPECT_EQ(List("zone")->currentText(), c.shown) << std::hex << int{c.p1};
     const std::optional<BasicPayload> sent = BuildPayload();
     ASSERT_TRUE(sent);
     EXPECT_EQ((*sent)[1], c.sentBack) << std::hex << int{c.p1};
@@ -365,7 +365,7 @@ TEST_F(BasicPageTest, DstShownOnOrOffByTheClocksRule) {
     const ClockRecord record = RecordFromReply(reply);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    EXPECT_EQ(Check("dstEnable_1067")->isChecked(), c.on) << int{c.reported[0]} << " to " << int{c.reported[3]};
+    EXPECT_EQ(Check("dstEnable")->isChecked(), c.on) << int{c.reported[0]} << " to " << int{c.reported[3]};
     ExpectDstLists(c.on);
     for (std::size_t i = 0; i < std::size(kDstLists); ++i) {
       EXPECT_EQ(List(kDstLists[i])->currentText(), c.shown[i]) << kDstLists[i];
@@ -399,16 +399,16 @@ TEST_F(BasicPageTest, EnergySavingShownOnOrOffByTheClocksRule) {
     const ClockRecord record = RecordFromReply(reply);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    EXPECT_EQ(Check("energySaving_1069")->isChecked(), c.on) << int{c.from} << " to " << int{c.to};
-    for (const char* control : {"energyFrom_1075", "energyTo_1076"}) {
+    EXPECT_EQ(Check("energySaving")->isChecked(), c.on) << int{c.from} << " to " << int{c.to};
+    for (const char* control : {"energyFrom", "energyTo"}) {
       EXPECT_EQ(List(control)->isEnabled(), c.on) << control;
     }
-    EXPECT_EQ(Radio("displayDim_1026")->isEnabled(), c.on);
-    EXPECT_EQ(Radio("displayClose_1027")->isEnabled(), c.on);
-    EXPECT_EQ(Radio("displayClose_1027")->isChecked(), c.on && c.close);
-    EXPECT_EQ(Radio("displayDim_1026")->isChecked(), c.on && !c.close);
-    EXPECT_EQ(List("energyFrom_1075")->currentText(), c.fromShown);
-    EXPECT_EQ(List("energyTo_1076")->currentText(), c.toShown);
+    EXPECT_EQ(Radio("displayDim")->isEnabled(), c.on);
+    EXPECT_EQ(Radio("displayClose")->isEnabled(), c.on);
+    EXPECT_EQ(Radio("displayClose")->isChecked(), c.on && c.close);
+    EXPECT_EQ(Radio("displayDim")->isChecked(), c.on && !c.close);
+    EXPECT_EQ(List("energyFrom")->currentText(), c.fromShown);
+    EXPECT_EQ(List("energyTo")->currentText(), c.toShown);
     const std::optional<BasicPayload> sent = BuildPayload();
     ASSERT_TRUE(sent);
     EXPECT_EQ((*sent)[25], c.p25) << int{c.from} << " to " << int{c.to};
@@ -444,7 +444,7 @@ TEST_F(BasicPageTest, BrightnessShownByNameAndAutoAsNoSelection) {
     const ClockRecord record = RecordFromReply(reply);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    EXPECT_EQ(List("brightness_1077")->currentText(), c.shown) << int{c.value};
+    EXPECT_EQ(List("brightness")->currentText(), c.shown) << int{c.value};
     const std::optional<BasicPayload> sent = BuildPayload();
     ASSERT_TRUE(sent);
     // "Auto" cannot be chosen here and goes back as OFF.
@@ -462,19 +462,19 @@ TEST_F(BasicPageTest, IdentityShownAndSyncServerLockedForGood) {
   std::copy(std::begin(serial), std::end(serial), record.serial.begin());
 
   page_.ShowIdentity(nullptr);
-  EXPECT_TRUE(Text("firmwareVersion_1141")->text().isEmpty());
-  EXPECT_TRUE(Address("syncServer_1005")->isEnabled());
+  EXPECT_TRUE(Text("firmwareVersion")->text().isEmpty());
+  EXPECT_TRUE(Address("syncServer")->isEnabled());
 
   page_.ShowIdentity(&record);
-  EXPECT_EQ(Text("firmwareVersion_1141")->text(), "1.05");
-  EXPECT_EQ(Text("lastSyncTime_1138")->text().toStdString(), FormatSyncTime(1700000000));
-  EXPECT_EQ(Text("serial_1142")->text(), QString::fromUtf8("钟-A1"));
-  EXPECT_EQ(Address("syncServer_1005")->Address(), 0x0AD50001u);
-  EXPECT_FALSE(Address("syncServer_1005")->isEnabled());
+  EXPECT_EQ(Text("firmwareVersion")->text(), "1.05");
+  EXPECT_EQ(Text("lastSyncTime")->text().toStdString(), FormatSyncTime(1700000000));
+  EXPECT_EQ(Text("serial")->text(), QString::fromUtf8("钟-A1"));
+  EXPECT_EQ(Address("syncServer")->Address(), 0x0AD50001u);
+  EXPECT_FALSE(Address("syncServer")->isEnabled());
 
   page_.ClearBasic();
   ExpectCleared();
-  EXPECT_FALSE(Address("syncServer_1005")->isEnabled());
+  EXPECT_FALSE(Address("syncServer")->isEnabled());
 }
 
 // The last synchronisation shows whole, seconds included, at the page's
@@ -485,7 +485,7 @@ TEST_F(BasicPageTest, LastSyncTimeFitsItsField) {
   page_.ShowIdentity(&record);
   page_.resize(page_.minimumSizeHint());
   page_.show();
-  QLabel* time = Text("lastSyncTime_1138");
+  QLabel* time = Text("lastSyncTime");
   const int room = time->contentsRect().width() - 2 * time->margin() - time->indent();
   EXPECT_GE(room, time->fontMetrics().horizontalAdvance(time->text())) << time->text().toStdString();
   page_.hide();
@@ -504,8 +504,8 @@ TEST_F(BasicPageTest, NullRecordShowsNothing) {
   page_.ClearBasic();
   page_.ShowBasicSettings(&record);
   page_.ShowBasicSettings(nullptr);
-  EXPECT_EQ(List("zone_1068")->currentText(), "UTC -9:30");
-  EXPECT_TRUE(Radio("staticIp_1011")->isChecked());
+  EXPECT_EQ(List("zone")->currentText(), "UTC -9:30");
+  EXPECT_TRUE(Radio("staticIp")->isChecked());
 }
 
 TEST_F(BasicPageTest, ModifyRefusesWithoutModeOrUsableAddress) {
@@ -513,20 +513,20 @@ TEST_F(BasicPageTest, ModifyRefusesWithoutModeOrUsableAddress) {
   EXPECT_FALSE(page_.BuildBasicFrame());
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Please choose static mode or dynamic mode"});
 
-  Radio("staticIp_1011")->click();
-  Address("subnetMask_1085")->SetAddress(0xFFFFFF00);
+  Radio("staticIp")->click();
+  Address("subnetMask")->SetAddress(0xFFFFFF00);
   notifier_.messages.clear();
   EXPECT_FALSE(page_.BuildBasicFrame()) << "blank address";
-  Address("ipAddress_1084")->SetAddress(0);
+  Address("ipAddress")->SetAddress(0);
   EXPECT_FALSE(page_.BuildBasicFrame()) << "0.0.0.0";
-  Address("ipAddress_1084")->SetAddress(0xFFFFFFFF);
+  Address("ipAddress")->SetAddress(0xFFFFFFFF);
   EXPECT_FALSE(page_.BuildBasicFrame()) << "255.255.255.255";
   EXPECT_EQ(notifier_.messages, std::vector<std::string>(3, "Please input a valid IP address"));
   // The operator's input stays for correction.
-  EXPECT_TRUE(Radio("staticIp_1011")->isChecked());
-  EXPECT_EQ(Address("subnetMask_1085")->Address(), 0xFFFFFF00u);
+  EXPECT_TRUE(Radio("staticIp")->isChecked());
+  EXPECT_EQ(Address("subnetMask")->Address(), 0xFFFFFF00u);
 
-  Address("ipAddress_1084")->SetAddress(0x0A000005);
+  Address("ipAddress")->SetAddress(0x0A000005);
   const std::optional<BasicPayload> sent = BuildPayload();
   ASSERT_TRUE(sent);
   EXPECT_EQ(std::vector<std::uint8_t>(sent->begin() + 3, sent->begin() + 11),
@@ -543,16 +543,16 @@ TEST_F(BasicPageTest, PartlyFilledAddressesAreRefused) {
     bool refused;
   };
   const Case cases[] = {
-      {"ipAddress_1084", false, true},  {"subnetMask_1085", false, true}, {"gateway_1086", false, true},
-      {"dnsServer_1087", false, true},  {"gateway_1086", true, true},
-      {"ipAddress_1084", true, false},  // not sent in dynamic mode
+      {"ipAddress", false, true},  {"subnetMask", false, true}, {"gateway", false, true},
+      {"dnsServer", false, true},  {"gateway", true, true},
+      {"ipAddress", true, false},  // not sent in dynamic mode
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.field) + (c.dynamic ? " dynamic" : " static"));
     const ClockRecord record = RecordFromReply(kReportedSettings);
     page_.ClearBasic();
     page_.ShowBasicSettings(&record);
-    Radio(c.dynamic ? "dynamicIp_1010" : "staticIp_1011")->click();
+    Radio(c.dynamic ? "dynamicIp" : "staticIp")->click();
     Address(c.field)->Octet(0)->clear();
     notifier_.messages.clear();
     EXPECT_EQ(!page_.BuildBasicFrame().has_value(), c.refused);
@@ -563,38 +563,38 @@ TEST_F(BasicPageTest, PartlyFilledAddressesAreRefused) {
 
 TEST_F(BasicPageTest, AddressingRadiosSwitchTheAddressFields) {
   page_.ClearBasic();
-  Radio("staticIp_1011")->click();
-  EXPECT_FALSE(Radio("dynamicIp_1010")->isChecked());
+  Radio("staticIp")->click();
+  EXPECT_FALSE(Radio("dynamicIp")->isChecked());
   for (const char* field : kAddressFields) EXPECT_TRUE(Address(field)->isEnabled()) << field;
-  Radio("staticIp_1011")->click();  // a second click keeps the choice
-  EXPECT_TRUE(Radio("staticIp_1011")->isChecked());
+  Radio("staticIp")->click();  // a second click keeps the choice
+  EXPECT_TRUE(Radio("staticIp")->isChecked());
 
-  Radio("dynamicIp_1010")->click();
-  EXPECT_TRUE(Radio("dynamicIp_1010")->isChecked());
-  EXPECT_FALSE(Radio("staticIp_1011")->isChecked());
+  Radio("dynamicIp")->click();
+  EXPECT_TRUE(Radio("dynamicIp")->isChecked());
+  EXPECT_FALSE(Radio("staticIp")->isChecked());
   for (const char* field : kAddressFields) EXPECT_FALSE(Address(field)->isEnabled()) << field;
 
-  Radio("hour12_1073")->click();
-  Radio("hour24_1074")->click();
-  EXPECT_FALSE(Radio("hour12_1073")->isChecked());
-  EXPECT_TRUE(Radio("hour24_1074")->isChecked());
+  Radio("hour12")->click();
+  Radio("hour24")->click();
+  EXPECT_FALSE(Radio("hour12")->isChecked());
+  EXPECT_TRUE(Radio("hour24")->isChecked());
 }
 
 TEST_F(BasicPageTest, DstCheckBoxEnablesAndEmptiesTheRule) {
   page_.ClearBasic();
-  Radio("dynamicIp_1010")->click();
-  Check("dstEnable_1067")->click();
+  Radio("dynamicIp")->click();
+  Check("dstEnable")->click();
   ExpectDstLists(true);
 
   // Partly chosen: the fields of unchosen lists go out as 0.
-  Choose("dstStartMonth_1062", "Mar");
-  Choose("dstEndWeekday_1083", "Sun");
+  Choose("dstStartMonth", "Mar");
+  Choose("dstEndWeekday", "Sun");
   std::optional<BasicPayload> sent = BuildPayload();
   ASSERT_TRUE(sent);
   EXPECT_EQ(std::vector<std::uint8_t>(sent->begin() + 19, sent->begin() + 25),
             (std::vector<std::uint8_t>{3, 0, 0, 0, 0x07, 0}));
 
-  Check("dstEnable_1067")->click();
+  Check("dstEnable")->click();
   ExpectDstLists(false);
   sent = BuildPayload();
   ASSERT_TRUE(sent);
@@ -606,33 +606,33 @@ TEST_F(BasicPageTest, EnergySavingCheckBoxSwitchesThePeriod) {
   page_.ClearBasic();
   page_.ShowBasicSettings(&record);
 
-  Check("energySaving_1069")->click();
-  for (const char* list : {"energyFrom_1075", "energyTo_1076"}) {
+  Check("energySaving")->click();
+  for (const char* list : {"energyFrom", "energyTo"}) {
     EXPECT_EQ(List(list)->currentIndex(), -1) << list;
     EXPECT_FALSE(List(list)->isEnabled()) << list;
   }
-  EXPECT_FALSE(Radio("displayDim_1026")->isChecked());
-  EXPECT_FALSE(Radio("displayClose_1027")->isChecked());
-  EXPECT_FALSE(Radio("displayDim_1026")->isEnabled());
-  EXPECT_FALSE(Radio("displayClose_1027")->isEnabled());
+  EXPECT_FALSE(Radio("displayDim")->isChecked());
+  EXPECT_FALSE(Radio("displayClose")->isChecked());
+  EXPECT_FALSE(Radio("displayDim")->isEnabled());
+  EXPECT_FALSE(Radio("displayClose")->isEnabled());
 
   // Checked again without choosing hours: sent as 0 to 0, which the clock
   // reads as off, and the display dimmed, never both choices at once.
-  Check("energySaving_1069")->click();
-  EXPECT_TRUE(List("energyFrom_1075")->isEnabled());
-  EXPECT_TRUE(List("energyTo_1076")->isEnabled());
-  EXPECT_TRUE(Radio("displayDim_1026")->isChecked());
-  EXPECT_FALSE(Radio("displayClose_1027")->isChecked());
-  EXPECT_TRUE(Radio("displayClose_1027")->isEnabled());
+  Check("energySaving")->click();
+  EXPECT_TRUE(List("energyFrom")->isEnabled());
+  EXPECT_TRUE(List("energyTo")->isEnabled());
+  EXPECT_TRUE(Radio("displayDim")->isChecked());
+  EXPECT_FALSE(Radio("displayClose")->isChecked());
+  EXPECT_TRUE(Radio("displayClose")->isEnabled());
   std::optional<BasicPayload> sent = BuildPayload();
   ASSERT_TRUE(sent);
   EXPECT_EQ((*sent)[25], 0);
   EXPECT_EQ((*sent)[26], 0);
 
-  Choose("energyFrom_1075", "23");
-  Choose("energyTo_1076", "5");
-  Radio("displayClose_1027")->click();
-  EXPECT_FALSE(Radio("displayDim_1026")->isChecked());
+  Choose("energyFrom", "23");
+  Choose("energyTo", "5");
+  Radio("displayClose")->click();
+  EXPECT_FALSE(Radio("displayDim")->isChecked());
   sent = BuildPayload();
   ASSERT_TRUE(sent);
   EXPECT_EQ((*sent)[25], 23);
@@ -642,17 +642,17 @@ TEST_F(BasicPageTest, EnergySavingCheckBoxSwitchesThePeriod) {
 // Before the first clear the display choices are open to the operator; the
 // period switched on afterwards must still show one choice only.
 TEST_F(BasicPageTest, EnergySavingSwitchedOnShowsTheDisplayDimmedOnly) {
-  Radio("displayClose_1027")->click();
-  Check("energySaving_1069")->click();
-  EXPECT_TRUE(Radio("displayDim_1026")->isChecked());
-  EXPECT_FALSE(Radio("displayClose_1027")->isChecked());
+  Radio("displayClose")->click();
+  Check("energySaving")->click();
+  EXPECT_TRUE(Radio("displayDim")->isChecked());
+  EXPECT_FALSE(Radio("displayClose")->isChecked());
 }
 
 TEST_F(BasicPageTest, EnterAndEscapeCloseNothing) {
   QDialog window;
   auto* page = new Basic(selection_, notifier_, &window, CodePage::Cp1252);
   window.show();
-  auto* radio = page->findChild<QRadioButton*>("hour12_1073");
+  auto* radio = page->findChild<QRadioButton*>("hour12");
   ASSERT_NE(radio, nullptr);
   for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
     QTest::keyClick(radio, key);

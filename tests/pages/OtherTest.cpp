@@ -142,8 +142,8 @@ class OtherTest : public ::testing::Test {
   QComboBox* List(const char* name) { return Control<QComboBox>(name); }
   QRadioButton* Radio(const char* name) { return Control<QRadioButton>(name); }
   QLabel* Label(const char* name) { return Control<QLabel>(name); }
-  QLineEdit* TextField() { return Control<QLineEdit>("text_1148"); }
-  QString Counter() { return Label("textCounter_1491")->text(); }
+  QLineEdit* TextField() { return Control<QLineEdit>("text"); }
+  QString Counter() { return Label("textCounter")->text(); }
 
   void Click(const char* name) { Radio(name)->click(); }
   void Choose(const char* list, const char* text) {
@@ -159,8 +159,8 @@ class OtherTest : public ::testing::Test {
 
   Bytes DisplayFrame() { return BytesOf(page_.BuildDisplayFrame()); }
 
-  static constexpr const char* kCountdown[] = {"startHour_1111",     "startMinute_1112",     "startSecond_1021",
-                                               "durationHours_1113", "durationMinutes_1114", "durationSeconds_1022"};
+  static constexpr const char* kCountdown[] = {"startHour",     "startMinute",     "startSecond",
+                                               "durationHours", "durationMinutes", "durationSeconds"};
 
   ClockList clocks_;
   ListSelection selection_;
@@ -192,11 +192,11 @@ TEST_F(OtherTest, ControlsStartAsTheTemplateHasThem) {
     bool editable, enabled;
   };
   const ListCase lists[] = {
-      {"startHour_1111", 0, 23, false, false},         {"startMinute_1112", 0, 59, false, false},
-      {"startSecond_1021", 0, 59, false, false},       {"durationHours_1113", 0, 9, false, false},
-      {"durationMinutes_1114", 0, 59, false, false},   {"durationSeconds_1022", 0, 59, false, false},
-      {"timeDisplayDuration_1009", 0, 15, true, false}, {"humitureDisplayDuration_1018", 0, 15, true, false},
-      {"alternateSeconds_1019", 2, 5, true, false},    {"radioId_1010", 0, 59, false, true},
+      {"startHour", 0, 23, false, false},         {"startMinute", 0, 59, false, false},
+      {"startSecond", 0, 59, false, false},       {"durationHours", 0, 9, false, false},
+      {"durationMinutes", 0, 59, false, false},   {"durationSeconds", 0, 59, false, false},
+      {"timeDisplayDuration", 0, 15, true, false}, {"humitureDisplayDuration", 0, 15, true, false},
+      {"alternateSeconds", 2, 5, true, false},    {"radioId", 0, 59, false, true},
   };
   for (const ListCase& c : lists) {
     SCOPED_TRACE(c.name);
@@ -212,9 +212,9 @@ TEST_F(OtherTest, ControlsStartAsTheTemplateHasThem) {
     bool enabled;
   };
   const RadioCase radios[] = {
-      {"celsius_1003", "\u00B0C", false}, {"fahrenheit_1004", "\u00B0F", false}, {"timeOnlyYes_1007", "Yes", true},
-      {"timeOnlyNo_1008", "No", true},    {"roll_1146", "Roll", false},         {"alternate_1147", "Alternate(s):", false},
-      {"radioOpen_1005", "Open", true},   {"radioClose_1006", "Close", true},
+      {"celsius", "\u00B0C", false}, {"fahrenheit", "\u00B0F", false}, {"timeOnlyYes", "Yes", true},
+      {"timeOnlyNo", "No", true},    {"roll", "Roll", false},         {"alternate", "Alternate(s):", false},
+      {"radioOpen", "Open", true},   {"radioClose", "Close", true},
   };
   for (const RadioCase& c : radios) {
     SCOPED_TRACE(c.name);
@@ -223,16 +223,16 @@ TEST_F(OtherTest, ControlsStartAsTheTemplateHasThem) {
     EXPECT_FALSE(Radio(c.name)->isChecked());
     EXPECT_FALSE(Radio(c.name)->autoExclusive());
   }
-  EXPECT_TRUE(Label("humidity_1115")->text().isEmpty());
-  EXPECT_TRUE(Label("temperature_1116")->text().isEmpty());
+  EXPECT_TRUE(Label("humidity")->text().isEmpty());
+  EXPECT_TRUE(Label("temperature")->text().isEmpty());
   EXPECT_FALSE(TextField()->isEnabled());
   EXPECT_EQ(Counter(), "0/64");
 }
 
 TEST_F(OtherTest, TypingIntoAnEditableListAddsNoEntry) {
-  QComboBox* list = List("timeDisplayDuration_1009");
+  QComboBox* list = List("timeDisplayDuration");
   list->setEnabled(true);
-  TypeInto("timeDisplayDuration_1009", "7");
+  TypeInto("timeDisplayDuration", "7");
   QTest::keyClick(list->lineEdit(), Qt::Key_Return);
   EXPECT_EQ(list->count(), 16);
   EXPECT_EQ(list->currentText(), "7");
@@ -246,16 +246,16 @@ TEST_F(OtherTest, ClockWithASensorShowsEverything) {
     EXPECT_EQ(List(kCountdown[i])->currentText(), expected[i]) << kCountdown[i];
     EXPECT_TRUE(List(kCountdown[i])->isEnabled());
   }
-  EXPECT_EQ(Label("temperature_1116")->text(), QString::fromUtf8("-5.3\u00B0C"));
-  EXPECT_EQ(Label("humidity_1115")->text(), "45.6 %");
-  EXPECT_TRUE(Radio("celsius_1003")->isChecked());
-  EXPECT_FALSE(Radio("fahrenheit_1004")->isChecked());
-  EXPECT_TRUE(Radio("celsius_1003")->isEnabled());
-  EXPECT_TRUE(Radio("timeOnlyNo_1008")->isChecked());
-  EXPECT_FALSE(Radio("timeOnlyYes_1007")->isChecked());
-  EXPECT_EQ(List("timeDisplayDuration_1009")->currentText(), "5");
-  EXPECT_EQ(List("humitureDisplayDuration_1018")->currentText(), "3");
-  EXPECT_TRUE(List("timeDisplayDuration_1009")->isEnabled());
+  EXPECT_EQ(Label("temperature")->text(), QString::fromUtf8("-5.3\u00B0C"));
+  EXPECT_EQ(Label("humidity")->text(), "45.6 %");
+  EXPECT_TRUE(Radio("celsius")->isChecked());
+  EXPECT_FALSE(Radio("fahrenheit")->isChecked());
+  EXPECT_TRUE(Radio("celsius")->isEnabled());
+  EXPECT_TRUE(Radio("timeOnlyNo")->isChecked());
+  EXPECT_FALSE(Radio("timeOnlyYes")->isChecked());
+  EXPECT_EQ(List("timeDisplayDuration")->currentText(), "5");
+  EXPECT_EQ(List("humitureDisplayDuration")->currentText(), "3");
+  EXPECT_TRUE(List("timeDisplayDuration")->isEnabled());
 }
 
 TEST_F(OtherTest, HumitureTexts) {
@@ -282,10 +282,10 @@ TEST_F(OtherTest, HumitureTexts) {
     reply.p11 = c.p11;
     StoreDisplay(reply);
     ShowClock();
-    EXPECT_EQ(Label("temperature_1116")->text(), QString::fromUtf8(c.temperature));
-    EXPECT_EQ(Label("humidity_1115")->text(), QString::fromUtf8(c.humidity));
-    EXPECT_EQ(Radio("celsius_1003")->isChecked(), c.celsius);
-    EXPECT_EQ(Radio("fahrenheit_1004")->isChecked(), !c.celsius);
+    EXPECT_EQ(Label("temperature")->text(), QString::fromUtf8(c.temperature));
+    EXPECT_EQ(Label("humidity")->text(), QString::fromUtf8(c.humidity));
+    EXPECT_EQ(Radio("celsius")->isChecked(), c.celsius);
+    EXPECT_EQ(Radio("fahrenheit")->isChecked(), !c.celsius);
     EXPECT_EQ(P(DisplayFrame(), 7), c.unit);
   }
 }
@@ -308,19 +308,19 @@ TEST_F(OtherTest, ClockWithoutASensorOffersTimeOnly) {
     reply.p11 = c.p11;
     StoreDisplay(reply);
     ShowClock();
-    EXPECT_TRUE(Label("temperature_1116")->text().isEmpty());
-    EXPECT_TRUE(Label("humidity_1115")->text().isEmpty());
-    EXPECT_TRUE(Radio("celsius_1003")->isEnabled());
-    EXPECT_FALSE(Radio("celsius_1003")->isChecked());
-    EXPECT_FALSE(Radio("fahrenheit_1004")->isChecked());
-    EXPECT_TRUE(Radio("timeOnlyYes_1007")->isChecked());
-    EXPECT_FALSE(Radio("timeOnlyNo_1008")->isChecked());
-    EXPECT_FALSE(Radio("timeOnlyYes_1007")->isEnabled());
-    EXPECT_FALSE(Radio("timeOnlyNo_1008")->isEnabled());
-    EXPECT_FALSE(List("timeDisplayDuration_1009")->isEnabled());
-    EXPECT_FALSE(List("humitureDisplayDuration_1018")->isEnabled());
+    EXPECT_TRUE(Label("temperature")->text().isEmpty());
+    EXPECT_TRUE(Label("humidity")->text().isEmpty());
+    EXPECT_TRUE(Radio("celsius")->isEnabled());
+    EXPECT_FALSE(Radio("celsius")->isChecked());
+    EXPECT_FALSE(Radio("fahrenheit")->isChecked());
+    EXPECT_TRUE(Radio("timeOnlyYes")->isChecked());
+    EXPECT_FALSE(Radio("timeOnlyNo")->isChecked());
+    EXPECT_FALSE(Radio("timeOnlyYes")->isEnabled());
+    EXPECT_FALSE(Radio("timeOnlyNo")->isEnabled());
+    EXPECT_FALSE(List("timeDisplayDuration")->isEnabled());
+    EXPECT_FALSE(List("humitureDisplayDuration")->isEnabled());
     // Even a unit the operator clicks goes out as 0 without a reading.
-    Click("celsius_1003");
+    Click("celsius");
     const Bytes frame = DisplayFrame();
     EXPECT_EQ(P(frame, 7), 0);
     EXPECT_EQ(P(frame, 12), 0);
@@ -340,11 +340,11 @@ TEST_F(OtherTest, DurationBytesFollowTheAlternativeDisplay) {
   const Case cases[] = {
       {"reply says time only", 0x00, nullptr, nullptr, nullptr, 0x10, 0x00},
       {"reply alternates 5 and 3", 0x30, nullptr, nullptr, nullptr, 0x53, 0x30},
-      {"No with both 0", 0x30, "timeOnlyNo_1008", "0", "0", 0x01, 0x00},
-      {"No with both empty", 0x30, "timeOnlyNo_1008", "", "", 0x01, 0x00},
-      {"typed values", 0x30, "timeOnlyNo_1008", "7", "12", 0x7C, 0xC0},
-      {"typed values above 15 are masked", 0x30, "timeOnlyNo_1008", "20", "35", 0x43, 0x30},
-      {"Yes wins over the lists", 0x30, "timeOnlyYes_1007", "7", "12", 0x10, 0x00},
+      {"No with both 0", 0x30, "timeOnlyNo", "0", "0", 0x01, 0x00},
+      {"No with both empty", 0x30, "timeOnlyNo", "", "", 0x01, 0x00},
+      {"typed values", 0x30, "timeOnlyNo", "7", "12", 0x7C, 0xC0},
+      {"typed values above 15 are masked", 0x30, "timeOnlyNo", "20", "35", 0x43, 0x30},
+      {"Yes wins over the lists", 0x30, "timeOnlyYes", "7", "12", 0x10, 0x00},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -353,14 +353,14 @@ TEST_F(OtherTest, DurationBytesFollowTheAlternativeDisplay) {
     StoreDisplay(reply);
     ShowClock();
     if (c.replyP13 == 0) {
-      EXPECT_TRUE(Radio("timeOnlyYes_1007")->isChecked());
-      EXPECT_FALSE(List("timeDisplayDuration_1009")->isEnabled());
-      EXPECT_EQ(List("timeDisplayDuration_1009")->currentIndex(), -1);
+      EXPECT_TRUE(Radio("timeOnlyYes")->isChecked());
+      EXPECT_FALSE(List("timeDisplayDuration")->isEnabled());
+      EXPECT_EQ(List("timeDisplayDuration")->currentIndex(), -1);
     }
     if (c.time != nullptr) {
-      Click("timeOnlyNo_1008");  // the lists take typing only while enabled
-      TypeInto("timeDisplayDuration_1009", c.time);
-      TypeInto("humitureDisplayDuration_1018", c.humiture);
+      Click("timeOnlyNo");  // the lists take typing only while enabled
+      TypeInto("timeDisplayDuration", c.time);
+      TypeInto("humitureDisplayDuration", c.humiture);
     }
     if (c.choice != nullptr) Click(c.choice);
     const Bytes frame = DisplayFrame();
@@ -372,18 +372,18 @@ TEST_F(OtherTest, DurationBytesFollowTheAlternativeDisplay) {
 TEST_F(OtherTest, YesAndNoSwitchTheDurationLists) {
   StoreDisplay({});
   ShowClock();
-  Click("timeOnlyYes_1007");
-  EXPECT_TRUE(Radio("timeOnlyYes_1007")->isChecked());
-  EXPECT_FALSE(Radio("timeOnlyNo_1008")->isChecked());
-  EXPECT_FALSE(List("timeDisplayDuration_1009")->isEnabled());
-  EXPECT_FALSE(List("humitureDisplayDuration_1018")->isEnabled());
-  Click("timeOnlyYes_1007");  // a second click leaves it checked
-  EXPECT_TRUE(Radio("timeOnlyYes_1007")->isChecked());
-  Click("timeOnlyNo_1008");
-  EXPECT_FALSE(Radio("timeOnlyYes_1007")->isChecked());
-  EXPECT_TRUE(Radio("timeOnlyNo_1008")->isChecked());
-  EXPECT_TRUE(List("timeDisplayDuration_1009")->isEnabled());
-  EXPECT_TRUE(List("humitureDisplayDuration_1018")->isEnabled());
+  Click("timeOnlyYes");
+  EXPECT_TRUE(Radio("timeOnlyYes")->isChecked());
+  EXPECT_FALSE(Radio("timeOnlyNo")->isChecked());
+  EXPECT_FALSE(List("timeDisplayDuration")->isEnabled());
+  EXPECT_FALSE(List("humitureDisplayDuration")->isEnabled());
+  Click("timeOnlyYes");  // a second click leaves it checked
+  EXPECT_TRUE(Radio("timeOnlyYes")->isChecked());
+  Click("timeOnlyNo");
+  EXPECT_FALSE(Radio("timeOnlyYes")->isChecked());
+  EXPECT_TRUE(Radio("timeOnlyNo")->isChecked());
+  EXPECT_TRUE(List("timeDisplayDuration")->isEnabled());
+  EXPECT_TRUE(List("humitureDisplayDuration")->isEnabled());
 }
 
 TEST_F(OtherTest, DisplayFrameOfTheWorkedExample) {
@@ -397,12 +397,12 @@ TEST_F(OtherTest, DisplayFrameOfTheWorkedExample) {
   ShowClock();
   const char* values[] = {"8", "30", "0", "1", "0", "0"};
   for (std::size_t i = 0; i < 6; ++i) Choose(kCountdown[i], values[i]);
-  Click("celsius_1003");
-  Click("radioOpen_1005");
-  Choose("radioId_1010", "5");
-  Click("timeOnlyNo_1008");
-  Choose("timeDisplayDuration_1009", "5");
-  Choose("humitureDisplayDuration_1018", "3");
+  Click("celsius");
+  Click("radioOpen");
+  Choose("radioId", "5");
+  Click("timeOnlyNo");
+  Choose("timeDisplayDuration", "5");
+  Choose("humitureDisplayDuration", "3");
   EXPECT_EQ(DisplayFrame(), Hex("514B800E 09 081E00 010000 01 85 000000 53 30 C456"));
 }
 
@@ -411,9 +411,9 @@ TEST_F(OtherTest, CountdownValuesWithoutAnEntryAreLeftUnselected) {
   reply.countdown = {30, 61, 5, 12, 0, 59};
   StoreDisplay(reply);
   ShowClock();
-  EXPECT_EQ(List("startHour_1111")->currentIndex(), -1);
-  EXPECT_EQ(List("startMinute_1112")->currentIndex(), -1);
-  EXPECT_EQ(List("durationHours_1113")->currentIndex(), -1);
+  EXPECT_EQ(List("startHour")->currentIndex(), -1);
+  EXPECT_EQ(List("startMinute")->currentIndex(), -1);
+  EXPECT_EQ(List("durationHours")->currentIndex(), -1);
   EXPECT_EQ(Slice(DisplayFrame(), 1, 6), Hex("00 00 05 00 00 3B"));
 }
 
@@ -435,11 +435,11 @@ TEST_F(OtherTest, RadioByteRoundTrip) {
     StoreDisplay({});
     Clock().radio = c.radio;
     ShowClock();
-    EXPECT_EQ(Radio("radioOpen_1005")->isChecked(), c.open);
-    EXPECT_EQ(Radio("radioClose_1006")->isChecked(), !c.open);
-    EXPECT_TRUE(Radio("radioOpen_1005")->isEnabled());
-    EXPECT_TRUE(List("radioId_1010")->isEnabled());
-    EXPECT_EQ(List("radioId_1010")->currentIndex(), c.id);
+    EXPECT_EQ(Radio("radioOpen")->isChecked(), c.open);
+    EXPECT_EQ(Radio("radioClose")->isChecked(), !c.open);
+    EXPECT_TRUE(Radio("radioOpen")->isEnabled());
+    EXPECT_TRUE(List("radioId")->isEnabled());
+    EXPECT_EQ(List("radioId")->currentIndex(), c.id);
     EXPECT_EQ(P(DisplayFrame(), 8), c.sent);
   }
 }
@@ -447,13 +447,13 @@ TEST_F(OtherTest, RadioByteRoundTrip) {
 TEST_F(OtherTest, OpenAndCloseAreAPair) {
   StoreDisplay({});
   ShowClock();
-  Click("radioClose_1006");
-  EXPECT_TRUE(Radio("radioClose_1006")->isChecked());
-  EXPECT_FALSE(Radio("radioOpen_1005")->isChecked());
+  Click("radioClose");
+  EXPECT_TRUE(Radio("radioClose")->isChecked());
+  EXPECT_FALSE(Radio("radioOpen")->isChecked());
   EXPECT_EQ(P(DisplayFrame(), 8), 0x05);
-  Click("radioOpen_1005");
-  EXPECT_TRUE(Radio("radioOpen_1005")->isChecked());
-  EXPECT_FALSE(Radio("radioClose_1006")->isChecked());
+  Click("radioOpen");
+  EXPECT_TRUE(Radio("radioOpen")->isChecked());
+  EXPECT_FALSE(Radio("radioClose")->isChecked());
   EXPECT_EQ(P(DisplayFrame(), 8), 0x85);
 }
 
@@ -461,31 +461,31 @@ TEST_F(OtherTest, ClearDisablesNearlyEverythingAndKeepsTheChecks) {
   StoreDisplay({});
   StoreText(0x83, "HELLO", 32);
   ShowClock();
-  TypeInto("timeDisplayDuration_1009", "9x");  // typed text that is no entry
+  TypeInto("timeDisplayDuration", "9x");  // typed text that is no entry
   page_.ClearOther();
   for (const char* name : kCountdown) {
     EXPECT_EQ(List(name)->currentIndex(), -1) << name;
     EXPECT_FALSE(List(name)->isEnabled()) << name;
   }
-  for (const char* name : {"timeDisplayDuration_1009", "humitureDisplayDuration_1018", "alternateSeconds_1019",
-                           "radioId_1010"}) {
+  for (const char* name : {"timeDisplayDuration", "humitureDisplayDuration", "alternateSeconds",
+                           "radioId"}) {
     EXPECT_EQ(List(name)->currentIndex(), -1) << name;
     EXPECT_TRUE(List(name)->currentText().isEmpty()) << name;
     EXPECT_FALSE(List(name)->isEnabled()) << name;
   }
-  for (const char* name : {"roll_1146", "alternate_1147", "celsius_1003", "fahrenheit_1004"}) {
+  for (const char* name : {"roll", "alternate", "celsius", "fahrenheit"}) {
     EXPECT_FALSE(Radio(name)->isChecked()) << name;
     EXPECT_FALSE(Radio(name)->isEnabled()) << name;
   }
-  for (const char* name : {"timeOnlyYes_1007", "timeOnlyNo_1008", "radioOpen_1005", "radioClose_1006"}) {
+  for (const char* name : {"timeOnlyYes", "timeOnlyNo", "radioOpen", "radioClose"}) {
     EXPECT_FALSE(Radio(name)->isEnabled()) << name;
   }
-  EXPECT_TRUE(Radio("timeOnlyNo_1008")->isChecked());
-  EXPECT_TRUE(Radio("radioOpen_1005")->isChecked());
+  EXPECT_TRUE(Radio("timeOnlyNo")->isChecked());
+  EXPECT_TRUE(Radio("radioOpen")->isChecked());
   EXPECT_TRUE(TextField()->text().isEmpty());
   EXPECT_FALSE(TextField()->isEnabled());
-  EXPECT_TRUE(Label("temperature_1116")->text().isEmpty());
-  EXPECT_TRUE(Label("humidity_1115")->text().isEmpty());
+  EXPECT_TRUE(Label("temperature")->text().isEmpty());
+  EXPECT_TRUE(Label("humidity")->text().isEmpty());
   // A cleared page sends no unit, no durations and no radio ID.
   EXPECT_EQ(DisplayFrame(), BytesOf(ClockFrame::Build(Hex("09 000000 000000 00 80 000000 00 00"))));
 }
@@ -493,7 +493,7 @@ TEST_F(OtherTest, ClearDisablesNearlyEverythingAndKeepsTheChecks) {
 TEST_F(OtherTest, ShowsOfAClockThatHasGoneDoNothing) {
   page_.ShowDisplaySettings(0x0A0000FF);
   page_.ShowTextSettings(0x0A0000FF);
-  EXPECT_FALSE(List("startHour_1111")->isEnabled());
+  EXPECT_FALSE(List("startHour")->isEnabled());
   EXPECT_FALSE(TextField()->isEnabled());
   EXPECT_EQ(Counter(), "0/64");
 }
@@ -514,12 +514,12 @@ TEST_F(OtherTest, TextModeIsShown) {
     SCOPED_TRACE(static_cast<int>(c.mode));
     StoreText(c.mode, "HI", 32);
     ShowClock();
-    EXPECT_EQ(Radio("roll_1146")->isChecked(), c.roll);
-    EXPECT_EQ(Radio("alternate_1147")->isChecked(), !c.roll);
-    EXPECT_TRUE(Radio("roll_1146")->isEnabled());
-    EXPECT_TRUE(Radio("alternate_1147")->isEnabled());
-    EXPECT_EQ(List("alternateSeconds_1019")->currentText(), c.seconds);
-    EXPECT_EQ(List("alternateSeconds_1019")->isEnabled(), c.secondsEnabled);
+    EXPECT_EQ(Radio("roll")->isChecked(), c.roll);
+    EXPECT_EQ(Radio("alternate")->isChecked(), !c.roll);
+    EXPECT_TRUE(Radio("roll")->isEnabled());
+    EXPECT_TRUE(Radio("alternate")->isEnabled());
+    EXPECT_EQ(List("alternateSeconds")->currentText(), c.seconds);
+    EXPECT_EQ(List("alternateSeconds")->isEnabled(), c.secondsEnabled);
     EXPECT_EQ(TextField()->text(), "HI");
     EXPECT_TRUE(TextField()->isEnabled());
   }
@@ -530,24 +530,24 @@ TEST_F(OtherTest, RollAndAlternateSetTheModeByte) {
   ShowClock();
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x00);
 
-  Click("alternate_1147");
-  EXPECT_TRUE(Radio("alternate_1147")->isChecked());
-  EXPECT_FALSE(Radio("roll_1146")->isChecked());
-  EXPECT_EQ(List("alternateSeconds_1019")->currentText(), "2");
-  EXPECT_TRUE(List("alternateSeconds_1019")->isEnabled());
+  Click("alternate");
+  EXPECT_TRUE(Radio("alternate")->isChecked());
+  EXPECT_FALSE(Radio("roll")->isChecked());
+  EXPECT_EQ(List("alternateSeconds")->currentText(), "2");
+  EXPECT_TRUE(List("alternateSeconds")->isEnabled());
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x82);
-  Choose("alternateSeconds_1019", "3");
+  Choose("alternateSeconds", "3");
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x83);
-  TypeInto("alternateSeconds_1019", "10");
+  TypeInto("alternateSeconds", "10");
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x8A);
-  TypeInto("alternateSeconds_1019", "");
+  TypeInto("alternateSeconds", "");
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x80);
 
-  Click("roll_1146");
-  EXPECT_TRUE(Radio("roll_1146")->isChecked());
-  EXPECT_FALSE(Radio("alternate_1147")->isChecked());
-  EXPECT_EQ(List("alternateSeconds_1019")->currentIndex(), -1);
-  EXPECT_FALSE(List("alternateSeconds_1019")->isEnabled());
+  Click("roll");
+  EXPECT_TRUE(Radio("roll")->isChecked());
+  EXPECT_FALSE(Radio("alternate")->isChecked());
+  EXPECT_EQ(List("alternateSeconds")->currentIndex(), -1);
+  EXPECT_FALSE(List("alternateSeconds")->isEnabled());
   EXPECT_EQ(P(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)), 2), 0x00);
 
   page_.ClearOther();  // neither mode checked: alternate with no period
@@ -557,8 +557,8 @@ TEST_F(OtherTest, RollAndAlternateSetTheModeByte) {
 TEST_F(OtherTest, ShortTextFrameOfTheWorkedExample) {
   StoreText(0x00, "", 32);
   ShowClock();
-  Click("alternate_1147");
-  Choose("alternateSeconds_1019", "3");
+  Click("alternate");
+  Choose("alternateSeconds", "3");
   QTest::keyClicks(TextField(), "HELLO");
   EXPECT_EQ(BytesOf(page_.BuildTextFrame(Other::TextForm::Short)),
             Hex("514B8024 0B 00 83 48454C4C4F" + std::string(2 * 28, '0') + "417D"));
@@ -616,7 +616,7 @@ TEST_F(OtherTest, EnterAndEscapeLeaveTheWindowOpen) {
   QObject::connect(modify, &QPushButton::clicked, &window, &QDialog::accept);
   layout->addWidget(modify);
   window.show();
-  QLineEdit* text = page->findChild<QLineEdit*>("text_1148");
+  QLineEdit* text = page->findChild<QLineEdit*>("text");
   text->setEnabled(true);
   for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
     QTest::keyClick(text, key);

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
 #include "platform/CodePage.h"
 
 namespace marindo {
@@ -99,8 +99,8 @@ class ServerTest : public ::testing::Test {
     EXPECT_NE(control, nullptr) << name;
     return control;
   }
-  QRadioButton* TimeServerIp() { return Control<QRadioButton>("timeServerIp_1100"); }
-  QRadioButton* Domain() { return Control<QRadioButton>("domain_1101"); }
+  QRadioButton* TimeServerIp() { return Control<QRadioButton>("timeServerIp"); }
+  QRadioButton* Domain() { return Control<QRadioButton>("domain"); }
   Ipv4Edit* Address(std::size_t row) { return Control<Ipv4Edit>(kAddressNames[row]); }
   QLineEdit* Port(std::size_t row) { return Control<QLineEdit>(kPortNames[row]); }
   QLineEdit* Name(std::size_t row) { return Control<QLineEdit>(kNameNames[row]); }
@@ -112,10 +112,10 @@ class ServerTest : public ::testing::Test {
 
   void Select(ClockRecord& record) { selection_.record = &record; }
 
-  static constexpr const char* kAddressNames[] = {"address1_1103", "address2_1012", "address3_1013", "address4_1014",
-                                                  "address5_1036"};
-  static constexpr const char* kPortNames[] = {"port1_1099", "port2_1041", "port3_1042", "port4_1043", "port5_1044"};
-  static constexpr const char* kNameNames[] = {"name1_1102", "name2_1037"};
+  static constexpr const char* kAddressNames[] = {"address1", "address2", "address3", "address4",
+                                                  "address5"};
+  static constexpr const char* kPortNames[] = {"port1", "port2", "port3", "port4", "port5"};
+  static constexpr const char* kNameNames[] = {"name1", "name2"};
 
   RecordingNotifier notifier_;
   OneClockSelection selection_;
@@ -318,7 +318,7 @@ TEST_F(ServerTest, EnterAndEscapeLeaveTheWindowOpen) {
   QObject::connect(modify, &QPushButton::clicked, &window, &QDialog::accept);
   layout->addWidget(modify);
   window.show();
-  QLineEdit* name = page->findChild<QLineEdit*>("name1_1102");
+  QLineEdit* name = page->findChild<QLineEdit*>("name1");
   name->setEnabled(true);
   for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
     QTest::keyClick(name, key);

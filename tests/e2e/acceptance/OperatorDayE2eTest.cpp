@@ -43,14 +43,14 @@
 #include "app/CMarindoDlg.h"
 #include "app/Login.h"
 #include "app/MessageBoxNotifier.h"
-#include "app/PasswordStore.h"
+#include "clocks/PasswordStore.h"
 #include "app/loginpasswd.h"
-#include "app/widgets/WidgetTestSupport.h"
+#include "app/windows/WidgetTestSupport.h"
 #include "bells/Bell.h"
 #include "bells/BellPage.h"
 #include "clocks/ClockNames.h"
-#include "maint/TftpClient.h"
-#include "pages/Ipv4Edit.h"
+#include "tftp/TftpClient.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo::e2e {
 namespace {
@@ -459,9 +459,9 @@ class OperatorDayE2eTest : public ::testing::TestWithParam<FaultRun> {
   void ChangeBasic() {
     ClickClock(kLobbyName);
     ASSERT_EQ(window_->SelectedClockIp(), std::optional<std::uint32_t>(0x0AD5003C));
-    EXPECT_EQ(Find<QComboBox>("zone_1068")->currentText(), "UTC +8 ");
-    Choose("zone_1068", "UTC +5:45");
-    Choose("brightness_1077", "Brilliant");
+    EXPECT_EQ(Find<QComboBox>("zone")->currentText(), "UTC +8 ");
+    Choose("zone", "UTC +5:45");
+    Choose("brightness", "Brilliant");
     const auto said = ModifySettings("Basic", 1);
     ExpectChangeOutcome("Basic", said, 1, [] {
       return SimState("lobby", "(c[\"basic\"][\"zoneHours\"], c[\"basic\"][\"zoneMinuteCode\"], "
@@ -470,13 +470,13 @@ class OperatorDayE2eTest : public ::testing::TestWithParam<FaultRun> {
 
     ClickClock(kTowerItem);
     ClickClock(kLobbyName);
-    const QString zone = Find<QComboBox>("zone_1068")->currentText();
+    const QString zone = Find<QComboBox>("zone")->currentText();
     ExpectReadBack("Basic", zone == "UTC +5:45", zone == "UTC +8 ");
   }
 
   void ChangeNtp() {
     ClickTab(CMarindoDlg::kTabServers);
-    auto* row3 = Find<Ipv4Edit>("address3_1013");
+    auto* row3 = Find<Ipv4Edit>("address3");
     row3->ClearAddress();
     const std::array<const char*, 4> octets{"10", "213", "0", "3"};
     for (std::size_t i = 0; i < octets.size(); ++i) QTest::keyClicks(row3->Octet(static_cast<int>(i)), octets[i]);
@@ -492,7 +492,7 @@ class OperatorDayE2eTest : public ::testing::TestWithParam<FaultRun> {
 
   void ChangeText() {
     ClickTab(CMarindoDlg::kTabOther);
-    auto* text = Find<QLineEdit>("text_1148");
+    auto* text = Find<QLineEdit>("text");
     EXPECT_EQ(text->text(), "WELCOME");
     TypeText(text, "GOOD MORNING");
     const auto said = ModifySettings("Other", 2);
@@ -534,8 +534,8 @@ class OperatorDayE2eTest : public ::testing::TestWithParam<FaultRun> {
     ClickTab(CMarindoDlg::kTabSystem);
     ClickClock(kTowerItem);
     operator_.nextChoice = QString::fromStdString(firmware.string());
-    Click("choose_1092");
-    EXPECT_EQ(Find<QLineEdit>("path_1097")->text().toStdString(), firmware.string());
+    Click("choose");
+    EXPECT_EQ(Find<QLineEdit>("path")->text().toStdString(), firmware.string());
 
     const std::size_t mark = operator_.messages.size();
     const int announcementsBefore = ReceivedCount("tower", 0x0C);
@@ -554,10 +554,10 @@ class OperatorDayE2eTest : public ::testing::TestWithParam<FaultRun> {
 
   void DownloadTowerLog() {
     ClickTab(CMarindoDlg::kTabLog);
-    EXPECT_EQ(Find<QLineEdit>("fileName_1489")->text(), "log.txt");
+    EXPECT_EQ(Find<QLineEdit>("fileName")->text(), "log.txt");
     operator_.nextChoice = QString::fromStdString((work_ / "logs").string());
-    Click("browse_1031");
-    EXPECT_EQ(Find<QLineEdit>("savePath_1488")->text(), operator_.nextChoice);
+    Click("browse");
+    EXPECT_EQ(Find<QLineEdit>("savePath")->text(), operator_.nextChoice);
 
     const std::size_t mark = operator_.messages.size();
     Timed("log download", DownloadBudget(), [&] { Click("modifyButton"); });

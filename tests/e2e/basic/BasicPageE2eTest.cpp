@@ -14,14 +14,14 @@
 #include "E2eSupport.h"
 #include "WindowModify.h"
 #include "pages/Basic.h"
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
+#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {
 
 constexpr std::uint32_t kHall = 0x0AD50014;  // 10.213.0.20
 constexpr const char* kSim = "hall";
-constexpr std::uint8_t kQueryBasic = 0x02;
 constexpr int kModifyBasic = 0x06;
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
@@ -55,7 +55,7 @@ class BasicPageE2eTest : public ::testing::Test {
     page_.ClearBasic();
     ASSERT_TRUE(link_->SearchUnicast(kHall));
     selection_.selected = kHall;
-    ASSERT_TRUE(link_->Query(kHall, kQueryBasic));
+    ASSERT_TRUE(link_->Query(kHall, code::kQueryBasic));
     page_.ShowBasicSettings(selection_.SelectedRecord());
     page_.ShowIdentity(selection_.SelectedRecord());
     std::filesystem::copy_file(StatePath(), BeforePath(), std::filesystem::copy_options::overwrite_existing);
@@ -109,16 +109,16 @@ class BasicPageE2eTest : public ::testing::Test {
 
 TEST_F(BasicPageE2eTest, OperatorsChangesReachTheClockAndNothingElse) {
   SelectAndShow();
-  EXPECT_EQ(Shown("firmwareVersion_1141"), "1.05");
-  EXPECT_EQ(Shown("serial_1142"), "HALL0001");
-  EXPECT_EQ(Shown("zone_1068"), "UTC -9:30");
-  EXPECT_EQ(Shown("dstStartMonth_1062"), "Mar");
-  EXPECT_EQ(Shown("energyFrom_1075"), "22");
-  EXPECT_EQ(Shown("brightness_1077"), "Bright");
+  EXPECT_EQ(Shown("firmwareVersion"), "1.05");
+  EXPECT_EQ(Shown("serial"), "HALL0001");
+  EXPECT_EQ(Shown("zone"), "UTC -9:30");
+  EXPECT_EQ(Shown("dstStartMonth"), "Mar");
+  EXPECT_EQ(Shown("energyFrom"), "22");
+  EXPECT_EQ(Shown("brightness"), "Bright");
 
-  Choose("zone_1068", "UTC +5:45");
-  Choose("brightness_1077", "Brilliant");
-  Click("hour24_1074");
+  Choose("zone", "UTC +5:45");
+  Choose("brightness", "Brilliant");
+  Click("hour24");
   const std::optional<ClockFrame> frame = page_.BuildBasicFrame();
   ASSERT_TRUE(frame);
   ModifyAsTheWindow(*link_, selection_.selected, frame, notifier_);
@@ -132,13 +132,13 @@ TEST_F(BasicPageE2eTest, OperatorsChangesReachTheClockAndNothingElse) {
 
   // The next visit shows what the clock now holds.
   SelectAndShow();
-  EXPECT_EQ(Shown("zone_1068"), "UTC +5:45");
-  EXPECT_EQ(Shown("brightness_1077"), "Brilliant");
+  EXPECT_EQ(Shown("zone"), "UTC +5:45");
+  EXPECT_EQ(Shown("brightness"), "Brilliant");
 }
 
 TEST_F(BasicPageE2eTest, DynamicModeClearsOnlyTheClocksOwnAddress) {
   SelectAndShow();
-  Click("dynamicIp_1010");
+  Click("dynamicIp");
   Modify();
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Modify success!"});
   // Mask, gateway and DNS go out from the disabled fields and stay as they were.
@@ -149,7 +149,7 @@ TEST_F(BasicPageE2eTest, DynamicModeClearsOnlyTheClocksOwnAddress) {
 TEST_F(BasicPageE2eTest, RefusedModifyIsReportedAndChangesNothing) {
   SelectAndShow();
   ASSERT_EQ(Control(kSim, "faults refuse=true"), 0);
-  Choose("brightness_1077", "Dim");
+  Choose("brightness", "Dim");
   Modify();
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Modify failed!"});
   EXPECT_EQ(ModifiesReceived(), 1);
@@ -158,7 +158,7 @@ TEST_F(BasicPageE2eTest, RefusedModifyIsReportedAndChangesNothing) {
 
 TEST_F(BasicPageE2eTest, RefusedInputSendsNothing) {
   SelectAndShow();
-  auto* address = page_.findChild<Ipv4Edit*>("ipAddress_1084");
+  auto* address = page_.findChild<Ipv4Edit*>("ipAddress");
   ASSERT_NE(address, nullptr);
   address->SetAddress(0xFFFFFFFF);
   Modify();

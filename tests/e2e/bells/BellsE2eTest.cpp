@@ -17,13 +17,12 @@
 #include "E2eSupport.h"
 #include "WindowModify.h"
 #include "bells/Bell.h"
+#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {
 
 constexpr std::uint32_t kBellTower = 0x0AD5001E;  // 10.213.0.30
-constexpr std::uint8_t kCodeBellRead = 0x04;
-constexpr int kCodeBellWrite = 0x08;
 const std::string kSim = "belltower";
 
 using Bytes = std::vector<std::uint8_t>;
@@ -77,7 +76,7 @@ class BellsE2eTest : public ::testing::Test {
     ASSERT_TRUE(link_->SearchUnicast(kBellTower));
     selection_.selected = kBellTower;
     for (int page = 0; page < Bell::kPages; ++page) bell_->Page(page).ClearBellRows();
-    ASSERT_TRUE(link_->Query(kBellTower, kCodeBellRead));
+    ASSERT_TRUE(link_->Query(kBellTower, code::kQueryBells));
     bell_->ShowClockBells(kBellTower);
   }
 
@@ -133,7 +132,7 @@ TEST_F(BellsE2eTest, TwoBellsEditedOnDifferentSubPagesAreAllThatChanges) {
   OpenBellTab();
   const Bytes before = StoredTable();
   ASSERT_EQ(before.size(), 180u);
-  const int writesBefore = ReceivedCount(kSim, kCodeBellWrite);
+  const int writesBefore = ReceivedCount(kSim, code::kModifyBells);
 
   // Bell 3 on the first sub-page: 09:15:00 on Monday and Wednesday for 8 s.
   Pick(3, "hour", "9");
@@ -151,7 +150,7 @@ TEST_F(BellsE2eTest, TwoBellsEditedOnDifferentSubPagesAreAllThatChanges) {
 
   Modify();
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Modify success!"}));
-  EXPECT_EQ(ReceivedCount(kSim, kCodeBellWrite) - writesBefore, 1);
+  EXPECT_EQ(ReceivedCount(kSim, code::kModifyBells) - writesBefore, 1);
   const Bytes after = StoredTable();
   EXPECT_EQ(ChangedBells(before, after), (std::set<int>{3, 27}));
   EXPECT_EQ(BellBytes(after, 3), (Bytes{0x02, 0x09, 0x0F, 0x00, 0x8A, 0x08}));
@@ -176,11 +175,11 @@ TEST_F(BellsE2eTest, ClockThatRefusesTheWriteKeepsItsSchedule) {
 
 TEST_F(BellsE2eTest, RefusedRowSendsNothing) {
   OpenBellTab();
-  const int writesBefore = ReceivedCount(kSim, kCodeBellWrite);
+  const int writesBefore = ReceivedCount(kSim, code::kModifyBells);
   SetBox(5, "tue", true);  // a day but no duration
   Modify();
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Please set duration for bell 5"}));
-  EXPECT_EQ(ReceivedCount(kSim, kCodeBellWrite), writesBefore);
+  EXPECT_EQ(ReceivedCount(kSim, code::kModifyBells), writesBefore);
 }
 
 }  // namespace

@@ -16,7 +16,8 @@
 #include "E2eSupport.h"
 #include "maint/Log.h"
 #include "maint/System.h"
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
+#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {
@@ -25,7 +26,6 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kTower = 0x0AD5001E;  // 10.213.0.30
 constexpr const char* kSim = "tower";
-constexpr std::uint8_t kQuerySystem = 0x10;
 constexpr int kAnnouncement = 0x0C;
 constexpr std::size_t kFirmwareSize = 2000;  // three full blocks and 464 bytes
 
@@ -65,7 +65,7 @@ class MaintPagesE2eTest : public ::testing::Test {
     ASSERT_TRUE(selection_.SelectedRecord()->newPlatform);
   }
   void ShowSystemTab(System& page) {
-    ASSERT_TRUE(link_->Query(kTower, kQuerySystem));
+    ASSERT_TRUE(link_->Query(kTower, code::kQuerySystem));
     page.ShowUptime(kTower);
     page.ShowAddresses(kTower);
   }
@@ -103,12 +103,12 @@ TEST_F(MaintPagesE2eTest, FirmwareReachesTheClockWhole) {
   System page(*link_, selection_, notifier_, nullptr, choosers_, {}, CodePage::Cp1252);
   SelectClock();
   ShowSystemTab(page);
-  EXPECT_EQ(Find<Ipv4Edit>(page, "ipAddress_1098")->Address(), kTower);
-  EXPECT_EQ(Find<QLineEdit>(page, "mac_1093")->text(), "02-13-0A-D5-00-1E");
-  EXPECT_EQ(Find<QLabel>(page, "uptime_1375")->text(), "300");
+  EXPECT_EQ(Find<Ipv4Edit>(page, "upgradeAddress")->Address(), kTower);
+  EXPECT_EQ(Find<QLineEdit>(page, "mac")->text(), "02-13-0A-D5-00-1E");
+  EXPECT_EQ(Find<QLabel>(page, "uptime")->text(), "300");
 
   const fs::path firmware = WriteFirmware("tower-fw.tar");
-  Find<QLineEdit>(page, "path_1097")->setText(QString::fromStdString(firmware.string()));
+  Find<QLineEdit>(page, "path")->setText(QString::fromStdString(firmware.string()));
   page.StartUpgrade();
 
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Upgrade success"});
@@ -118,8 +118,8 @@ TEST_F(MaintPagesE2eTest, FirmwareReachesTheClockWhole) {
                            "c[\"uploads\"][0][\"tsizeMatches\"])"),
             "('tower-fw.tar', True, 2000, True)");
   EXPECT_EQ(SimState(kSim, "c[\"uploads\"][0][\"sha256\"]"), Sha256(firmware));
-  EXPECT_EQ(Find<QLabel>(page, "block_1096")->text(), "Block# 4 , Size#2000 bytes ( 100 % )");
-  EXPECT_EQ(Find<QLabel>(page, "counter_1095")->text(), "Total Update: 1");
+  EXPECT_EQ(Find<QLabel>(page, "block")->text(), "Block# 4 , Size#2000 bytes ( 100 % )");
+  EXPECT_EQ(Find<QLabel>(page, "counter")->text(), "Total Update: 1");
 }
 
 TEST_F(MaintPagesE2eTest, SilentTftpFailsTheUpgrade) {
@@ -129,23 +129,23 @@ TEST_F(MaintPagesE2eTest, SilentTftpFailsTheUpgrade) {
   SelectClock();
   ShowSystemTab(page);
   ASSERT_EQ(Control(kSim, "faults tftpSilent=true"), 0);
-  Find<QLineEdit>(page, "path_1097")->setText(QString::fromStdString(WriteFirmware("silent.tar").string()));
+  Find<QLineEdit>(page, "path")->setText(QString::fromStdString(WriteFirmware("silent.tar").string()));
   page.StartUpgrade();
 
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Upgrade failed\xEF\xBC\x81"});
   EXPECT_GE(ReceivedCount(kSim, kAnnouncement), 1);
   EXPECT_EQ(SimState(kSim, "[u[\"complete\"] for u in c[\"uploads\"]]"), "[]");
-  EXPECT_EQ(Find<QLabel>(page, "counter_1095")->text(), "");
+  EXPECT_EQ(Find<QLabel>(page, "counter")->text(), "");
 }
 
 TEST_F(MaintPagesE2eTest, LogArrivesByteForByteAndIsNeverOverwritten) {
   Log page(selection_, notifier_, nullptr, choosers_, {}, CodePage::Cp1252);
   SelectClock();
   page.RefreshLogFields();
-  ASSERT_EQ(Find<QLineEdit>(page, "fileName_1489")->text(), "log.txt");
+  ASSERT_EQ(Find<QLineEdit>(page, "fileName")->text(), "log.txt");
   const fs::path folder = work_ / "logs";
   fs::create_directories(folder);
-  Find<QLineEdit>(page, "savePath_1488")->setText(QString::fromStdString(folder.string()));
+  Find<QLineEdit>(page, "savePath")->setText(QString::fromStdString(folder.string()));
 
   page.StartDownload();
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Log file 10.213.0.30log.txt download done."});

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "E2eSupport.h"
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 
 namespace marindo::e2e {
 namespace {

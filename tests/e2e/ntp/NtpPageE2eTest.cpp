@@ -11,15 +11,15 @@
 
 #include "E2eSupport.h"
 #include "WindowModify.h"
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
 #include "pages/Server.h"
+#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {
 
 constexpr std::uint32_t kAddressClock = 0x0AD5000A;  // 10.213.0.10, servers as addresses
 constexpr std::uint32_t kNameClock = 0x0AD5000B;     // 10.213.0.11, servers as names
-constexpr std::uint8_t kQueryServers = 0x03;
 constexpr int kModifyServers = 0x07;
 
 class NtpPageE2eTest : public ::testing::Test {
@@ -42,7 +42,7 @@ class NtpPageE2eTest : public ::testing::Test {
     page_.ClearServers();
     ASSERT_TRUE(link_.SearchUnicast(ip));
     selection_.selected = ip;
-    ASSERT_TRUE(link_.Query(ip, kQueryServers));
+    ASSERT_TRUE(link_.Query(ip, code::kQueryServers));
     page_.ShowServers(selection_.SelectedRecord());
   }
 
@@ -76,9 +76,9 @@ class NtpPageE2eTest : public ::testing::Test {
 
 TEST_F(NtpPageE2eTest, ChangedAddressReachesTheClockAndNothingElseChanges) {
   ClickClock(kAddressClock);
-  auto* row3 = Widget<Ipv4Edit>("address3_1013");
-  ASSERT_TRUE(Widget<QRadioButton>("timeServerIp_1100")->isChecked());
-  ASSERT_EQ(Widget<Ipv4Edit>("address2_1012")->Address(), 0x0AD50002u);
+  auto* row3 = Widget<Ipv4Edit>("address3");
+  ASSERT_TRUE(Widget<QRadioButton>("timeServerIp")->isChecked());
+  ASSERT_EQ(Widget<Ipv4Edit>("address2")->Address(), 0x0AD50002u);
   TypeAddress(row3, {"10", "213", "0", "3"});
   ASSERT_EQ(row3->Address(), 0x0AD50003u);
 
@@ -100,8 +100,8 @@ TEST_F(NtpPageE2eTest, ChangedAddressReachesTheClockAndNothingElseChanges) {
 
 TEST_F(NtpPageE2eTest, ChangedNameReachesTheClock) {
   ClickClock(kNameClock);
-  ASSERT_TRUE(Widget<QRadioButton>("domain_1101")->isChecked());
-  auto* second = Widget<QLineEdit>("name2_1037");
+  ASSERT_TRUE(Widget<QRadioButton>("domain")->isChecked());
+  auto* second = Widget<QLineEdit>("name2");
   ASSERT_EQ(second->text(), "time.example");
   second->clear();
   QTest::keyClicks(second, "ntp.example.org");
@@ -116,8 +116,8 @@ TEST_F(NtpPageE2eTest, ChangedNameReachesTheClock) {
 
 TEST_F(NtpPageE2eTest, SwitchingAClockToNamesWritesTheNameForm) {
   ClickClock(kAddressClock);
-  Widget<QRadioButton>("domain_1101")->click();
-  QTest::keyClicks(Widget<QLineEdit>("name1_1102"), "pool.ntp.org");
+  Widget<QRadioButton>("domain")->click();
+  QTest::keyClicks(Widget<QLineEdit>("name1"), "pool.ntp.org");
 
   Modify();
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Modify success!"}));
@@ -128,7 +128,7 @@ TEST_F(NtpPageE2eTest, SwitchingAClockToNamesWritesTheNameForm) {
 TEST_F(NtpPageE2eTest, RefusedModifyIsReportedAndChangesNothing) {
   ClickClock(kAddressClock);
   ASSERT_EQ(Control("addresses", "faults refuse=true"), 0);
-  Widget<Ipv4Edit>("address1_1103")->ClearAddress();
+  Widget<Ipv4Edit>("address1")->ClearAddress();
 
   Modify();
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Modify failed!"}));

@@ -16,14 +16,13 @@
 #include "E2eSupport.h"
 #include "WindowModify.h"
 #include "pages/Other.h"
+#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {
 
 constexpr std::uint32_t kSensorClock = 0x0AD5000A;  // 10.213.0.10, firmware 1: short text
 constexpr std::uint32_t kPlainClock = 0x0AD5000B;   // 10.213.0.11, firmware 2, no sensor: long text
-constexpr std::uint8_t kQueryDisplay = 0x05;
-constexpr std::uint8_t kQueryText = 0x0A;
 
 std::string RecordPath(const std::string& sim) { return (RunFolder() / (sim + ".record.jsonl")).string(); }
 
@@ -60,8 +59,8 @@ class OtherPageE2eTest : public ::testing::Test {
     page_.ClearOther();
     ASSERT_TRUE(link_.SearchUnicast(ip));
     selection_.selected = ip;
-    ASSERT_TRUE(link_.Query(ip, kQueryDisplay));
-    ASSERT_TRUE(link_.Query(ip, kQueryText));
+    ASSERT_TRUE(link_.Query(ip, code::kQueryDisplay));
+    ASSERT_TRUE(link_.Query(ip, code::kQueryText));
     page_.ShowDisplaySettings(ip);
     page_.ShowTextSettings(ip);
   }
@@ -88,7 +87,7 @@ class OtherPageE2eTest : public ::testing::Test {
     combo->setCurrentIndex(combo->findText(QString::fromLatin1(text)));
   }
   void ReplaceText(const char* text) {
-    QLineEdit* field = Widget<QLineEdit>("text_1148");
+    QLineEdit* field = Widget<QLineEdit>("text");
     field->clear();
     QTest::keyClicks(field, text);
   }
@@ -105,10 +104,10 @@ class OtherPageE2eTest : public ::testing::Test {
 
 TEST_F(OtherPageE2eTest, ChangesOfAClockWithASensorReachTheClock) {
   ClickClock(kSensorClock);
-  ASSERT_EQ(Widget<QLabel>("temperature_1116")->text(), QString::fromUtf8("-5.3\u00B0C"));
-  ASSERT_EQ(Widget<QLabel>("humidity_1115")->text(), "45.6 %");
-  ASSERT_EQ(Widget<QLabel>("textCounter_1491")->text(), "5/32");
-  Choose("startMinute_1112", "45");
+  ASSERT_EQ(Widget<QLabel>("temperature")->text(), QString::fromUtf8("-5.3\u00B0C"));
+  ASSERT_EQ(Widget<QLabel>("humidity")->text(), "45.6 %");
+  ASSERT_EQ(Widget<QLabel>("textCounter")->text(), "5/32");
+  Choose("startMinute", "45");
   ReplaceText("WORLD");
 
   const int mark = RecordLines("sensor");
@@ -129,10 +128,10 @@ TEST_F(OtherPageE2eTest, ChangesOfAClockWithASensorReachTheClock) {
 
 TEST_F(OtherPageE2eTest, ClockWithLongTextsGetsTheLongForm) {
   ClickClock(kPlainClock);
-  ASSERT_TRUE(Widget<QLabel>("temperature_1116")->text().isEmpty());  // no sensor
-  ASSERT_EQ(Widget<QLabel>("textCounter_1491")->text(), "9/64");
-  Widget<QRadioButton>("radioOpen_1005")->click();
-  Widget<QRadioButton>("alternate_1147")->click();
+  ASSERT_TRUE(Widget<QLabel>("temperature")->text().isEmpty());  // no sensor
+  ASSERT_EQ(Widget<QLabel>("textCounter")->text(), "9/64");
+  Widget<QRadioButton>("radioOpen")->click();
+  Widget<QRadioButton>("alternate")->click();
   ReplaceText("A TEXT OF FORTY CHARACTERS, TOO LONG FOR");
 
   const int mark = RecordLines("plain");

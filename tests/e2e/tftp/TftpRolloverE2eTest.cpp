@@ -11,7 +11,7 @@
 #include <random>
 
 #include "E2eSupport.h"
-#include "maint/TftpClient.h"
+#include "tftp/TftpClient.h"
 
 namespace marindo::e2e {
 namespace {

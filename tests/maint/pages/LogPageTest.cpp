@@ -55,7 +55,7 @@ class LogPageTest : public ::testing::Test {
   void SelectNewClockWithFolder() {
     SelectClock(true);
     page_.RefreshLogFields();
-    Edit("savePath_1488")->setText(QString::fromStdString(kFolder));
+    Edit("savePath")->setText(QString::fromStdString(kFolder));
   }
 
   QLineEdit* Edit(const char* name) {
@@ -65,9 +65,9 @@ class LogPageTest : public ::testing::Test {
   }
   // The four controls that RefreshLogFields switches, all alike.
   std::vector<bool> FieldsEnabled() {
-    return {Edit("fileName_1489")->isEnabled(), Edit("savePath_1488")->isEnabled(),
-            page_.findChild<QCheckBox*>("download_1016")->isEnabled(),
-            page_.findChild<QPushButton*>("browse_1031")->isEnabled()};
+    return {Edit("fileName")->isEnabled(), Edit("savePath")->isEnabled(),
+            page_.findChild<QCheckBox*>("download")->isEnabled(),
+            page_.findChild<QPushButton*>("browse")->isEnabled()};
   }
   std::vector<std::string> Download() {
     notifier_.messages.clear();
@@ -88,40 +88,40 @@ TEST_F(LogPageTest, FieldsFollowTheSelectedClocksModel) {
   const std::vector<bool> allOff(4, false);
   EXPECT_EQ(FieldsEnabled(), allOff);  // no clock yet
 
-  Edit("savePath_1488")->setText("/keep/me");
+  Edit("savePath")->setText("/keep/me");
   SelectClock(true);
   page_.RefreshLogFields();
-  EXPECT_EQ(Edit("fileName_1489")->text(), "log.txt");
+  EXPECT_EQ(Edit("fileName")->text(), "log.txt");
   EXPECT_EQ(FieldsEnabled(), allOn);
 
   // A typed name gives way to the default at the next refresh.
-  Edit("fileName_1489")->setText("other.txt");
+  Edit("fileName")->setText("other.txt");
   page_.RefreshLogFields();
-  EXPECT_EQ(Edit("fileName_1489")->text(), "log.txt");
+  EXPECT_EQ(Edit("fileName")->text(), "log.txt");
 
   SelectClock(false);
   page_.RefreshLogFields();
-  EXPECT_EQ(Edit("fileName_1489")->text(), "");
+  EXPECT_EQ(Edit("fileName")->text(), "");
   EXPECT_EQ(FieldsEnabled(), allOff);
 
   selection_.selected.reset();
   page_.RefreshLogFields();
-  EXPECT_EQ(Edit("fileName_1489")->text(), "");
+  EXPECT_EQ(Edit("fileName")->text(), "");
   EXPECT_EQ(FieldsEnabled(), allOff);
-  EXPECT_EQ(Edit("savePath_1488")->text(), "/keep/me");
+  EXPECT_EQ(Edit("savePath")->text(), "/keep/me");
 }
 
 TEST_F(LogPageTest, BrowseFillsTheSavePathUnlessCancelled) {
-  Edit("savePath_1488")->setText("/old");
+  Edit("savePath")->setText("/old");
   choosers_.answer = "";
   page_.BrowseSaveFolder();
-  EXPECT_EQ(Edit("savePath_1488")->text(), "/old");
+  EXPECT_EQ(Edit("savePath")->text(), "/old");
   choosers_.answer = "/home/op/logs";
   SelectClock(true);
   page_.RefreshLogFields();
-  page_.findChild<QPushButton*>("browse_1031")->click();
+  page_.findChild<QPushButton*>("browse")->click();
   EXPECT_EQ(choosers_.folderRequests, 2);
-  EXPECT_EQ(Edit("savePath_1488")->text(), "/home/op/logs");
+  EXPECT_EQ(Edit("savePath")->text(), "/home/op/logs");
 }
 
 TEST_F(LogPageTest, ChecksComeInOrderAndSendNothing) {
@@ -144,8 +144,8 @@ TEST_F(LogPageTest, ChecksComeInOrderAndSendNothing) {
     selection_.selected.reset();
     if (c.clock) SelectClock(c.newPlatform);
     page_.RefreshLogFields();
-    if (c.name != nullptr) Edit("fileName_1489")->setText(c.name);
-    Edit("savePath_1488")->setText(c.folder);
+    if (c.name != nullptr) Edit("fileName")->setText(c.name);
+    Edit("savePath")->setText(c.folder);
     EXPECT_EQ(Download(), c.messages);
   }
   EXPECT_EQ(tftp_.socketsOpened, 0);
@@ -165,7 +165,7 @@ TEST_F(LogPageTest, DoneNamesTheAddressAndLogTxt) {
 
 TEST_F(LogPageTest, TypedNameWithAFolderStillReportsLogTxt) {
   SelectNewClockWithFolder();
-  Edit("fileName_1489")->setText("sub/a.txt");
+  Edit("fileName")->setText("sub/a.txt");
   tftp_.replies.push_back(DataPacket(1, "a"));
   EXPECT_EQ(Download(), std::vector<std::string>{"Log file 127.0.0.1log.txt download done."});
   EXPECT_EQ(tftp_.files.count(kFolder + "/127.0.0.1a.txt"), 1u);
@@ -175,7 +175,7 @@ TEST_F(LogPageTest, TypedNameWithAFolderStillReportsLogTxt) {
 
 TEST_F(LogPageTest, TypedNameGoesToTheClockInItsCodePage) {
   SelectNewClockWithFolder();
-  Edit("fileName_1489")->setText(QString::fromUtf8("日志.txt"));
+  Edit("fileName")->setText(QString::fromUtf8("日志.txt"));
   tftp_.replies.push_back(DataPacket(1, "z"));
   EXPECT_EQ(Download(), std::vector<std::string>{"Log file 127.0.0.1log.txt download done."});
   const Bytes& request = tftp_.sent.front().bytes;
@@ -226,7 +226,7 @@ TEST_F(LogPageTest, EveryFailureIsReportedAndThePageGoesOn) {
     tftp_.failWrites = false;
     c.arrange(tftp_);
     SelectNewClockWithFolder();
-    Edit("fileName_1489")->setText(c.name);
+    Edit("fileName")->setText(c.name);
     EXPECT_EQ(Download(), std::vector<std::string>{c.message});
   }
 }

@@ -24,7 +24,7 @@
 #include "link/ClockLink.h"
 #include "link/LinkTestFakes.h"
 #include "maint/Choosers.h"
-#include "maint/TftpIo.h"
+#include "tftp/TftpIo.h"
 
 namespace marindo::testing {
 

@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
-#include "pages/Ipv4Edit.h"
+#include "widgets/Ipv4Edit.h"
 #include "maint/pages/MaintPagesTestSupport.h"
 
 namespace marindo {
@@ -81,16 +81,16 @@ class SystemPageTest : public ::testing::Test {
     if (auto* edit = page_.findChild<QLineEdit*>(name)) return edit->text();
     return Control<QLabel>(name)->text();
   }
-  void SetPath(const QString& path) { Control<QLineEdit>("path_1097")->setText(path); }
+  void SetPath(const QString& path) { Control<QLineEdit>("path")->setText(path); }
 
   // The page as it stood each time a data packet left: the notification
   // for the block before it had just been shown.
   void RecordProgressAtEachDataPacket() {
     tftp_.onSend = [this](const Bytes& packet) {
       if (packet.size() < 4 || packet[1] != 3) return;
-      auto* bar = Control<QProgressBar>("progress_1484");
-      shown_.push_back({Text("block_1096").toStdString(), bar->value(), bar->maximum(),
-                        Text("counter_1095").toStdString()});
+      auto* bar = Control<QProgressBar>("progress");
+      shown_.push_back({Text("block").toStdString(), bar->value(), bar->maximum(),
+                        Text("counter").toStdString()});
     };
   }
 
@@ -115,30 +115,30 @@ class SystemPageTest : public ::testing::Test {
 
 TEST_F(SystemPageTest, ControlsOfTheTemplate) {
   page_.show();
-  for (const char* name : {"path_1097", "mac_1093"}) EXPECT_TRUE(Control<QLineEdit>(name)->isVisible()) << name;
-  EXPECT_TRUE(Control<Ipv4Edit>("ipAddress_1098")->isVisible());
-  EXPECT_EQ(Control<QPushButton>("choose_1092")->text(), "....");
+  for (const char* name : {"path", "mac"}) EXPECT_TRUE(Control<QLineEdit>(name)->isVisible()) << name;
+  EXPECT_TRUE(Control<Ipv4Edit>("upgradeAddress")->isVisible());
+  EXPECT_EQ(Control<QPushButton>("choose")->text(), "....");
   EXPECT_EQ(Control<QGroupBox>("updateGroup")->title(), "Update");
-  EXPECT_TRUE(Text("counter_1095").isEmpty());
-  EXPECT_TRUE(Text("block_1096").isEmpty());
-  EXPECT_EQ(Control<QProgressBar>("progress_1484")->value(), 0);
+  EXPECT_TRUE(Text("counter").isEmpty());
+  EXPECT_TRUE(Text("block").isEmpty());
+  EXPECT_EQ(Control<QProgressBar>("progress")->value(), 0);
   // Kept but never shown.
-  for (const char* name : {"update_1055", "uptime_1375", "secretKeySetting_1060", "newKey_1481", "confirmKey_1482"}) {
+  for (const char* name : {"update", "uptime", "secretKeySetting", "newKey", "confirmKey"}) {
     EXPECT_FALSE(page_.findChild<QWidget*>(name)->isVisible()) << name;
   }
-  EXPECT_EQ(Control<QLineEdit>("newKey_1481")->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(Control<QLineEdit>("newKey")->echoMode(), QLineEdit::Password);
 }
 
 TEST_F(SystemPageTest, ShowAddressesKeepsThePreviousClockForAnUnknownAddress) {
   AddClock(kLoopback, true, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
   page_.ShowAddresses(kLoopback);
-  EXPECT_EQ(Control<Ipv4Edit>("ipAddress_1098")->Address(), kLoopback);
-  EXPECT_EQ(Text("mac_1093"), "00-1A-2B-3C-4D-5E");
+  EXPECT_EQ(Control<Ipv4Edit>("upgradeAddress")->Address(), kLoopback);
+  EXPECT_EQ(Text("mac"), "00-1A-2B-3C-4D-5E");
 
   for (std::uint32_t unknown : {kOther, 0u}) {
     page_.ShowAddresses(unknown);
-    EXPECT_EQ(Control<Ipv4Edit>("ipAddress_1098")->Address(), kLoopback);
-    EXPECT_EQ(Text("mac_1093"), "00-1A-2B-3C-4D-5E");
+    EXPECT_EQ(Control<Ipv4Edit>("upgradeAddress")->Address(), kLoopback);
+    EXPECT_EQ(Text("mac"), "00-1A-2B-3C-4D-5E");
   }
 }
 
@@ -155,10 +155,10 @@ TEST_F(SystemPageTest, ShowUptimeFallsBackToTheTextLead) {
     record->uptimeDays = c.uptimeDays;
     record->textLead = c.textLead;
     page_.ShowUptime(kLoopback);
-    EXPECT_EQ(Text("uptime_1375"), c.shown);
+    EXPECT_EQ(Text("uptime"), c.shown);
   }
   page_.ShowUptime(kOther);
-  EXPECT_EQ(Text("uptime_1375"), "65535");
+  EXPECT_EQ(Text("uptime"), "65535");
 }
 
 TEST_F(SystemPageTest, ChooserOffersTheModelsTypesAndChecksTheChoice) {
@@ -170,21 +170,21 @@ TEST_F(SystemPageTest, ChooserOffersTheModelsTypesAndChecksTheChoice) {
   choosers_.answer = "";  // cancelled
   page_.ChooseFirmware();
   EXPECT_EQ(choosers_.filters, std::vector<QString>{"*.tar (*.tar)"});
-  EXPECT_EQ(Text("path_1097"), "/fw/old.tar");
+  EXPECT_EQ(Text("path"), "/fw/old.tar");
 
   choosers_.answer = "/fw/image.bin";
   page_.ChooseFirmware();
-  EXPECT_EQ(Text("path_1097"), "/fw/old.tar");
+  EXPECT_EQ(Text("path"), "/fw/old.tar");
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{"Only type of .tar firmware files is supported"});
 
   choosers_.answer = "/fw/new.tar.gz";
   page_.ChooseFirmware();
-  EXPECT_EQ(Text("path_1097"), "/fw/new.tar.gz");
+  EXPECT_EQ(Text("path"), "/fw/new.tar.gz");
   EXPECT_EQ(notifier_.messages.size(), 1u);
 
   link_.Link().FindByIp(kLoopback)->newPlatform = false;
   choosers_.answer = "";
-  Control<QPushButton>("choose_1092")->click();
+  Control<QPushButton>("choose")->click();
   EXPECT_EQ(choosers_.filters.back(), "*.bin (*.bin);;*.hex (*.hex)");
 }
 
@@ -243,8 +243,8 @@ TEST_F(SystemPageTest, UpgradeOf2560BytesShowsEveryBlockAndCountsTheRun) {
     EXPECT_EQ(s.barMaximum, 5);
     EXPECT_EQ(s.counter, "");
   }
-  EXPECT_EQ(Text("block_1096"), "Block# 6 , Size#2560 bytes ( 100 % )");
-  EXPECT_EQ(Text("counter_1095"), "Total Update: 1");
+  EXPECT_EQ(Text("block"), "Block# 6 , Size#2560 bytes ( 100 % )");
+  EXPECT_EQ(Text("counter"), "Total Update: 1");
 
   // A second clock in the same run: the counter goes on, the bar starts again.
   AddClock(kOther, false);
@@ -257,8 +257,8 @@ TEST_F(SystemPageTest, UpgradeOf2560BytesShowsEveryBlockAndCountsTheRun) {
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[0].barValue, 1);  // the old range's start: the bar is empty
   EXPECT_EQ(shown_[1].block, "Block# 1 , Size#512 bytes ( 51.20 % )");
-  EXPECT_EQ(Text("block_1096"), "Block# 2 , Size#1000 bytes ( 100 % )");
-  EXPECT_EQ(Text("counter_1095"), "Total Update: 2");
+  EXPECT_EQ(Text("block"), "Block# 2 , Size#1000 bytes ( 100 % )");
+  EXPECT_EQ(Text("counter"), "Total Update: 2");
   EXPECT_EQ(page_.UpgradeCount(), 2u);
 }
 
@@ -267,14 +267,14 @@ TEST_F(SystemPageTest, ANewUpgradeStartsWithoutTheLastOnesProgress) {
   SelectClock(true);
   SetPath("/fw/image.tar");
   page_.StartUpgrade();
-  ASSERT_EQ(Text("block_1096"), "Block# 6 , Size#2560 bytes ( 100 % )");
+  ASSERT_EQ(Text("block"), "Block# 6 , Size#2560 bytes ( 100 % )");
   tftp_.silent = true;
   page_.StartUpgrade();
   EXPECT_EQ(notifier_.messages, (std::vector<std::string>{"Upgrade success", kFailed}));
-  EXPECT_EQ(Text("block_1096"), "");
-  auto* bar = Control<QProgressBar>("progress_1484");
+  EXPECT_EQ(Text("block"), "");
+  auto* bar = Control<QProgressBar>("progress");
   EXPECT_EQ(bar->value(), bar->minimum());
-  EXPECT_EQ(Text("counter_1095"), "Total Update: 1");
+  EXPECT_EQ(Text("counter"), "Total Update: 1");
 }
 
 TEST_F(SystemPageTest, SilentTftpFailsAndKeepsTheCounter) {
@@ -285,7 +285,7 @@ TEST_F(SystemPageTest, SilentTftpFailsAndKeepsTheCounter) {
   EXPECT_EQ(AnnouncementsReceived(), 3u);
   EXPECT_EQ(notifier_.messages, std::vector<std::string>{kFailed});
   EXPECT_EQ(tftp_.sent.size(), 10u);  // the write request, ten times
-  EXPECT_EQ(Text("counter_1095"), "");
+  EXPECT_EQ(Text("counter"), "");
   EXPECT_EQ(page_.UpgradeCount(), 0u);
 }
 
@@ -314,7 +314,7 @@ TEST_F(SystemPageTest, UnreadableFileFails) {
 TEST_F(SystemPageTest, HugeFileKeepsTheBarInRange) {
   const std::uint64_t length = (1ull << 40) * 512;
   page_.Block(1ull << 40, length);
-  auto* bar = Control<QProgressBar>("progress_1484");
+  auto* bar = Control<QProgressBar>("progress");
   EXPECT_GT(bar->maximum(), 1);
   EXPECT_EQ(bar->value(), bar->maximum());
   page_.Block(1ull << 39, length);
