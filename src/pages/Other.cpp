@@ -8,9 +8,6 @@
 namespace marindo {
 namespace {
 
-constexpr std::uint8_t kRadioOpenBit = 0x80;
-constexpr std::uint8_t kRadioIdBits = 0x7F;
-
 // Also empties the text typed into an editable list.
 void RemoveSelection(QComboBox* list) { list->setCurrentIndex(-1); }
 

@@ -6,14 +6,10 @@
 #include <ctime>
 
 #include "platform/Ipv4.h"
+#include "settings/SettingsLists.h"
 
 namespace marindo {
 namespace {
-
-constexpr std::array<std::string_view, 12> kMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr std::array<std::string_view, 7> kWeekdayNames{"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-constexpr std::array<std::string_view, 6> kOrdinalNames{"First", "Second", "Third", "Fourth", "Fifth", "Last"};
 
 constexpr std::uint8_t kZoneMinutesHalf = 1;
 constexpr std::uint8_t kZoneMinutesThreeQuarters = 2;
@@ -225,6 +221,44 @@ std::variant<BasicPayload, BasicRefusal> EncodeBasicForm(const BasicForm& form) 
   }
   p[0] = code::kModifyBasic;
   return p;
+}
+
+// ---------------------------------------------------------------------------
+// The model from a clock's record
+
+std::optional<std::string_view> ZoneEntryOf(const ClockRecord& record) {
+  const std::string zone = ZoneText(record);
+  if (zone.empty()) return std::nullopt;
+  return ZoneEntryNamed(zone);
+}
+
+DstRowTexts DstRowFromValues(const DstRowValues& v) {
+  return {ListText(v.hour, kHourList), NameOf(kOrdinalNames, v.week), NameOf(kWeekdayNames, v.weekday), NameOf(kMonthNames, v.month)};
+}
+
+BasicForm BasicFormFromRecord(const ClockRecord& r) {
+  BasicForm form;
+  form.hour24 = r.hour24 != 0;
+  form.zone = std::string(ZoneEntryOf(r).value_or(""));
+  form.dynamicIp = r.dynamicIp != 0;
+  form.staticIp = !form.dynamicIp;
+  form.ipAddress = r.ipAddress;
+  form.subnetMask = r.subnetMask;
+  form.gateway = r.gateway;
+  form.dnsServer = r.dnsServer;
+  if (DstIsOn(r)) {
+    form.dstEnabled = true;
+    form.dstStart = DstRowFromValues({r.dstStartHour, r.dstStartWeek, r.dstStartWeekday, r.dstStartMonth});
+    form.dstEnd = DstRowFromValues({r.dstEndHour, r.dstEndWeek, r.dstEndWeekday, r.dstEndMonth});
+  }
+  // An off period leaves the hour lists empty, so that it goes out as 0 to 0.
+  if (EnergySavingIsOn(r)) {
+    form.displayClose = r.energyClose != 0;
+    form.energyFrom = ListText(r.energyFrom, kEnergyHourList);
+    form.energyTo = ListText(r.energyTo, kEnergyHourList);
+  }
+  if (r.brightness < kBrightnessChoices) form.brightness = kBrightnessNames[r.brightness];
+  return form;
 }
 
 }  // namespace marindo

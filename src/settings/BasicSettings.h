@@ -88,6 +88,26 @@ struct BasicForm {
   DstRowTexts dstEnd;
 };
 
+// The numbers of one DST row as the clock reports them.
+struct DstRowValues {
+  std::uint8_t hour;
+  std::uint8_t week;
+  std::uint8_t weekday;
+  std::uint8_t month;
+};
+// The row as its lists show it: a number the list does not offer leaves it
+// without a selection.
+DstRowTexts DstRowFromValues(const DstRowValues& values);
+
+// The zone list's entry for the clock's zone; nothing when the list has none.
+std::optional<std::string_view> ZoneEntryOf(const ClockRecord& record);
+
+// The basic settings of a clock as the page shows them: a value that a list
+// does not offer leaves the list without a selection and is read back as the
+// page reads an empty list. Unchanged, it encodes to the frame that writes the
+// clock's settings back as they are.
+BasicForm BasicFormFromRecord(const ClockRecord& record);
+
 // Why the operator's input cannot go to the clock.
 enum class BasicRefusal { InvalidIpAddress, NoAddressingMode };
 std::string_view RefusalMessage(BasicRefusal refusal);

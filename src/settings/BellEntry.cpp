@@ -47,11 +47,6 @@ void StoreBell(BellTable& table, int position, const BellEntry& entry) {
   table[at + 5] = entry.duration;
 }
 
-std::optional<int> NumberList::ItemOf(std::uint8_t value) const {
-  if (value < first || value > last) return std::nullopt;
-  return value - first;
-}
-
 std::string DayMissingMessage(int bellNumber) {
   return "Please select a day of the week for bell " + std::to_string(bellNumber);
 }
@@ -108,6 +103,14 @@ BellRow RowFromEntry(const BellEntry& entry) {
   row.days = DaysOf(entry.flags);
   row.duration = ShownValue(kDurationList, entry.duration);
   return row;
+}
+
+BellRows BellRowsFromRecord(const ClockRecord& r) {
+  BellRows rows{};
+  for (int position = 0; position < kBellCount; ++position) {
+    rows[static_cast<std::size_t>(position)] = RowFromEntry(BellAt(r.bells, position));
+  }
+  return rows;
 }
 
 }  // namespace marindo

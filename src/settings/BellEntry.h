@@ -9,6 +9,7 @@
 #include "clocks/ClockRecord.h"
 #include "link/ClockFrame.h"
 #include "link/CommandCodes.h"
+#include "settings/SettingsLists.h"
 #include "platform/Notifier.h"
 
 namespace marindo {
@@ -39,23 +40,6 @@ static_assert(ClockRecord::kBellBytes == kBellCount * BellEntry::kSize);
 // std::out_of_range.
 BellEntry BellAt(const BellTable& table, int position);
 void StoreBell(BellTable& table, int position, const BellEntry& entry);
-
-// The numbers a drop-down list of a bell row offers, one item per number from
-// `first` to `last`, in order.
-struct NumberList {
-  std::uint8_t first;
-  std::uint8_t last;
-
-  int Count() const { return last - first + 1; }
-  std::uint8_t ValueAt(int item) const { return static_cast<std::uint8_t>(first + item); }
-  // The item showing `value`, or none when the list does not offer it.
-  std::optional<int> ItemOf(std::uint8_t value) const;
-};
-
-inline constexpr NumberList kHourList{0, 23};
-inline constexpr NumberList kMinuteList{0, 59};
-inline constexpr NumberList kSecondList{0, 59};
-inline constexpr NumberList kDurationList{3, 15};
 
 // What the operator set in one row of a bell sub-page: the numbers shown by
 // the selected list items (none when nothing is selected) and the check boxes.
@@ -93,5 +77,8 @@ ClockFrame BellWriteFrame(const BellTable& bells);
 // How an entry shows in a row: values outside a list's range show as no
 // selection, and the index byte is ignored.
 BellRow RowFromEntry(const BellEntry& entry);
+
+// The bell section as the sub-pages show it, bell 1 first.
+BellRows BellRowsFromRecord(const ClockRecord& record);
 
 }  // namespace marindo

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "settings/SettingsLists.h"
+
 namespace marindo {
 namespace {
 
@@ -15,10 +17,6 @@ constexpr std::size_t kLongTextBytes = 64;
 constexpr int kShortTextLimit = 32;
 constexpr int kLongTextLimit = 64;
 
-constexpr std::uint8_t kUnitNone = 0;
-constexpr std::uint8_t kUnitCelsius = 1;
-constexpr std::uint8_t kUnitFahrenheit = 2;
-constexpr std::uint8_t kRadioOpen = 0x80;
 constexpr std::uint8_t kAlternate = 0x80;
 // "Display Time Only": the time shows for one unit, the humiture never.
 constexpr std::uint8_t kTimeOnlyDurations = 0x10;
@@ -54,7 +52,7 @@ std::uint8_t UnitOf(const DisplayControls& c) {
 std::uint8_t RadioByte(const DisplayControls& c) {
   std::uint8_t radio = 0;
   if (c.radioId) radio = Masked(*c.radioId, 0x7F);
-  if (c.radioOpen) radio |= kRadioOpen;
+  if (c.radioOpen) radio |= kRadioOpenBit;
   return radio;
 }
 
@@ -119,6 +117,44 @@ long TypedNumber(std::string_view text) {
 
 std::string DisplayTextOf(const ClockRecord& record, CodePage cp) {
   return FromCodePage(TextBeforeZero(record.text.data(), record.text.size()), cp);
+}
+
+std::uint8_t CountdownValue(const ClockRecord& r, std::size_t slot) {
+  return slot < 3 ? r.countdownStart[slot] : r.countdownDuration[slot - 3];
+}
+
+bool RecordHasSensor(const ClockRecord& record) { return HasHumitureSensor(record.tempUnit, HumidityText(record.humiture)); }
+
+// Without a sensor "Display Time Only" is "Yes"; a unit the page does not
+// know shows no temperature, so the unit and durations go out as 0.
+DisplayControls DisplayControlsFromRecord(const ClockRecord& r) {
+  DisplayControls c;
+  for (std::size_t slot = 0; slot < kCountdownLists.size(); ++slot) {
+    c.countdown[slot] = ShownOrZero(CountdownValue(r, slot), kCountdownLists[slot]);
+  }
+  c.timeOnly = true;
+  if (RecordHasSensor(r)) {
+    c.showsTemperature = r.tempUnit == kUnitCelsius || r.tempUnit == kUnitFahrenheit;
+    c.celsius = r.tempUnit == kUnitCelsius;
+    c.fahrenheit = r.tempUnit == kUnitFahrenheit;
+    c.timeOnly = r.displayTimes[1] == 0;
+    if (!c.timeOnly) {
+      c.timeDuration = ShownOrZero(r.displayTimes[0], kDisplaySecondsList);
+      c.humitureDuration = ShownOrZero(r.displayTimes[1], kDisplaySecondsList);
+    }
+  }
+  const auto id = static_cast<std::uint8_t>(r.radio & kRadioIdBits);
+  if (kRadioIdList.ItemOf(id)) c.radioId = id;
+  c.radioOpen = (r.radio & kRadioOpenBit) != 0;
+  return c;
+}
+
+TextControls TextControlsFromRecord(const ClockRecord& r, CodePage cp) {
+  TextControls c;
+  c.roll = r.textRoll == 0;
+  if (!c.roll) c.alternateSeconds = ShownOrZero(r.textAlternateSeconds, kAlternateList);
+  c.text = DisplayTextOf(r, cp);
+  return c;
 }
 
 }  // namespace marindo

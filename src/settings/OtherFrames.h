@@ -11,6 +11,7 @@
 #include "link/ClockFrame.h"
 #include "link/CommandCodes.h"
 #include "platform/CodePage.h"
+#include "settings/SettingsLists.h"
 
 namespace marindo {
 
@@ -74,5 +75,26 @@ long TypedNumber(std::string_view text);
 
 // The display text the clock reported, in UTF-8.
 std::string DisplayTextOf(const ClockRecord& record, CodePage cp);
+
+// The count-down lists of the display page, start hour, minute, second, then
+// duration hours, minutes, seconds.
+inline constexpr std::array<NumberList, 6> kCountdownLists{kHourList,         kMinuteList, kSecondList,
+                                                           kDurationHoursList, kMinuteList, kSecondList};
+// The record's count-down byte of a slot of kCountdownLists.
+std::uint8_t CountdownValue(const ClockRecord& record, std::size_t slot);
+// The clock reports a humiture sensor.
+bool RecordHasSensor(const ClockRecord& record);
+
+// The display section as the page shows it: without a sensor "Display Time
+// Only" is "Yes"; a unit the page does not know shows no temperature.
+DisplayControls DisplayControlsFromRecord(const ClockRecord& record);
+
+// The text section as the page shows it.
+struct TextControls {
+  bool roll = true;
+  long alternateSeconds = 0;  // the value of the seconds list's text
+  std::string text;           // UTF-8
+};
+TextControls TextControlsFromRecord(const ClockRecord& record, CodePage cp);
 
 }  // namespace marindo

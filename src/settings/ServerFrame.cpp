@@ -52,4 +52,16 @@ std::string SlotName(const NtpSlot& slot, CodePage cp) {
   return FromCodePage(TextBeforeZero(slot.name.data(), slot.name.size()), cp);
 }
 
+// Address fields stay blank in name form, and name fields in address form.
+ServerControls ServerControlsFromRecord(const ClockRecord& r, CodePage cp) {
+  ServerControls c;
+  c.names = r.ntpMode != 0;
+  if (c.names) {
+    for (std::size_t i = 0; i < kServerNameRows; ++i) c.nameTexts[i] = SlotName(r.ntpServers[i], cp);
+  } else {
+    for (std::size_t i = 0; i < kServerAddressRows; ++i) c.addresses[i] = SlotAddress(r.ntpServers[i]).value_or(0);
+  }
+  return c;
+}
+
 }  // namespace marindo

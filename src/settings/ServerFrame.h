@@ -40,4 +40,12 @@ std::optional<std::uint32_t> SlotAddress(const NtpSlot& slot);
 // The slot's host name in UTF-8: its bytes up to the first zero, at most 30.
 std::string SlotName(const NtpSlot& slot, CodePage cp);
 
+// The NTP section as the page shows it.
+struct ServerControls {
+  bool names = false;  // "Domain" checked, else "Time Server IP"
+  ServerAddresses addresses{};
+  std::array<std::string, kServerNameRows> nameTexts;  // UTF-8
+};
+ServerControls ServerControlsFromRecord(const ClockRecord& record, CodePage cp);
+
 }  // namespace marindo

@@ -20,11 +20,6 @@ using Names = std::span<const std::string_view>;
 constexpr std::array<std::string_view, kAllSections.size()> kSectionNames{"basic", "ntp",   "display",
                                                                           "text",  "bells", "system"};
 
-// The lists' names in the order of their numbers on the wire, 1 first.
-constexpr std::array<std::string_view, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr std::array<std::string_view, 7> kWeekdays{"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-constexpr std::array<std::string_view, 6> kWeeks{"First", "Second", "Third", "Fourth", "Fifth", "Last"};
 // A bell's days by their flag bits, Sunday bit 0.
 constexpr std::array<std::string_view, kDaysPerWeek> kBellDays{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
@@ -34,17 +29,6 @@ constexpr std::array<std::string_view, 2> kServerModes{"addresses", "names"};
 constexpr std::array<std::string_view, 2> kUnits{"C", "F"};
 constexpr std::array<std::string_view, 2> kTextModes{"roll", "alternate"};
 
-// What the display and text pages' lists offer, beside the bell lists.
-constexpr NumberList kDurationHoursList{0, 9};
-constexpr NumberList kDisplaySecondsList{0, 15};
-constexpr NumberList kRadioIdList{0, 59};
-constexpr NumberList kAlternateList{2, 5};  // the seconds list of "Alternate(s):"
-constexpr NumberList kEnergyHourList{0, 23};
-
-constexpr std::uint8_t kUnitCelsius = 1;
-constexpr std::uint8_t kUnitFahrenheit = 2;
-constexpr std::uint8_t kRadioOpenBit = 0x80;
-constexpr std::uint8_t kRadioIdBits = 0x7F;
 constexpr long long kLastAlternateSeconds = 0x7F;
 constexpr long long kLastUptimeDays = 0xFFFF;
 constexpr std::size_t kMostServerEntries = kServerAddressRows;
@@ -58,12 +42,12 @@ struct CountdownPart {
   NumberList list;
 };
 constexpr std::array<CountdownPart, 6> kCountdownParts{{
-    {"countdownStart", "hour", 0, kHourList},
-    {"countdownStart", "minute", 1, kMinuteList},
-    {"countdownStart", "second", 2, kSecondList},
-    {"countdownDuration", "hours", 3, kDurationHoursList},
-    {"countdownDuration", "minutes", 4, kMinuteList},
-    {"countdownDuration", "seconds", 5, kSecondList},
+    {"countdownStart", "hour", 0, kCountdownLists[0]},
+    {"countdownStart", "minute", 1, kCountdownLists[1]},
+    {"countdownStart", "second", 2, kCountdownLists[2]},
+    {"countdownDuration", "hours", 3, kCountdownLists[3]},
+    {"countdownDuration", "minutes", 4, kCountdownLists[4]},
+    {"countdownDuration", "seconds", 5, kCountdownLists[5]},
 }};
 
 // ---------------------------------------------------------------------------
@@ -93,13 +77,6 @@ std::optional<std::size_t> PositionOf(Names names, std::string_view name) {
   return static_cast<std::size_t>(found - names.begin());
 }
 
-// The name of a one-based number, empty when the list has none: what a list
-// selected by position shows.
-std::string NameOf(Names names, unsigned number) {
-  if (number < 1 || number > names.size()) return {};
-  return std::string(names[number - 1]);
-}
-
 Json NameOrNull(Names names, unsigned number) {
   const std::string name = NameOf(names, number);
   return name.empty() ? Json(nullptr) : Json(name);
@@ -108,14 +85,6 @@ Json NameOrNull(Names names, unsigned number) {
 Json NumberOrNull(std::uint8_t value, const NumberList& list) {
   return list.ItemOf(value) ? Json(value) : Json(nullptr);
 }
-
-// The text a list of decimal numbers shows for `value`; empty when it offers
-// no such number.
-std::string ListText(std::uint8_t value, const NumberList& list) {
-  return list.ItemOf(value) ? std::to_string(value) : std::string();
-}
-
-long ShownOrZero(std::uint8_t value, const NumberList& list) { return list.ItemOf(value) ? long{value} : 0; }
 
 // The value of `key`, when the object gives one other than null: null in a
 // file stands for "keep what the clock holds".
@@ -188,21 +157,6 @@ std::string NotUsedProblem(const std::string& path, std::string_view state, std:
   return path + ": " + std::string(state) + "; give " + std::string(remedy) + " to use it";
 }
 
-std::optional<std::string_view> ZoneEntryNamed(std::string_view name) {
-  const std::string_view trimmed = TrimTrailingBlanks(name);
-  if (trimmed.empty()) return std::nullopt;
-  for (std::string_view entry : kZoneEntries) {
-    if (TrimTrailingBlanks(entry) == trimmed) return entry;
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string_view> ZoneEntryOf(const ClockRecord& record) {
-  const std::string zone = ZoneText(record);
-  if (zone.empty()) return std::nullopt;
-  return ZoneEntryNamed(zone);
-}
-
 std::string HeldZone(const ClockRecord& record) {
   const std::string text = ZoneText(record);
   if (!text.empty()) return "\"" + text + "\"";
@@ -240,17 +194,15 @@ bool BellDurationShown(std::uint8_t duration) { return duration == 0 || kDuratio
 
 std::uint32_t AddressOf(const Json& value) { return ParseDottedQuad(Text(value)).value_or(0); }
 
-bool HasSensor(const ClockRecord& record) { return HasHumitureSensor(record.tempUnit, HumidityText(record.humiture)); }
-
 // ---------------------------------------------------------------------------
 // Record to JSON
 
 Json DstRowJson(std::uint8_t hour, std::uint8_t week, std::uint8_t weekday, std::uint8_t month) {
   Json row = Json::object();
   row["hour"] = NumberOrNull(hour, kHourList);
-  row["week"] = NameOrNull(kWeeks, week);
-  row["weekday"] = NameOrNull(kWeekdays, weekday);
-  row["month"] = NameOrNull(kMonths, month);
+  row["week"] = NameOrNull(kOrdinalNames, week);
+  row["weekday"] = NameOrNull(kWeekdayNames, weekday);
+  row["month"] = NameOrNull(kMonthNames, month);
   return row;
 }
 
@@ -324,8 +276,8 @@ Json DisplayJson(const ClockRecord& r, CodePage) {
     const std::uint8_t value = part.slot < 3 ? r.countdownStart[part.slot] : r.countdownDuration[part.slot - 3];
     display[part.group][part.key] = NumberOrNull(value, part.list);
   }
-  display["sensor"] = HasSensor(r);
-  if (HasSensor(r)) AddHumitureJson(r, display);
+  display["sensor"] = RecordHasSensor(r);
+  if (RecordHasSensor(r)) AddHumitureJson(r, display);
   display["radio"] = Json::object();
   display["radio"]["on"] = (r.radio & kRadioOpenBit) != 0;
   display["radio"]["id"] = NumberOrNull(static_cast<std::uint8_t>(r.radio & kRadioIdBits), kRadioIdList);
@@ -505,9 +457,9 @@ class ObjectCheck {
 void CheckDstRow(const Json& row, const std::string& path, Problems& problems) {
   const ObjectCheck c(row, path, problems, {"hour", "week", "weekday", "month"});
   c.Number("hour", 0, kHourList.last, true);
-  c.Name("week", kWeeks, true);
-  c.Name("weekday", kWeekdays, true);
-  c.Name("month", kMonths, true);
+  c.Name("week", kOrdinalNames, true);
+  c.Name("weekday", kWeekdayNames, true);
+  c.Name("month", kMonthNames, true);
 }
 
 void CheckDst(const Json& dst, const std::string& path, Problems& problems) {
@@ -686,17 +638,6 @@ void CheckSystem(const Json& fields, Problems& problems) {
 
 // ---------------------------------------------------------------------------
 // Fields over the record: basic
-
-struct DstRowValues {
-  std::uint8_t hour;
-  std::uint8_t week;
-  std::uint8_t weekday;
-  std::uint8_t month;
-};
-
-DstRowTexts DstRowFromValues(const DstRowValues& v) {
-  return {ListText(v.hour, kHourList), NameOf(kWeeks, v.week), NameOf(kWeekdays, v.weekday), NameOf(kMonths, v.month)};
-}
 
 // One DST row: a part the file gives replaces the list's text; a list left
 // without a selection would go out as 0.
@@ -894,10 +835,6 @@ Built BuildNtp(const ClockRecord& r, const Json& fields, CodePage cp) {
 // ---------------------------------------------------------------------------
 // Fields over the record: display
 
-std::uint8_t CountdownValue(const ClockRecord& r, std::size_t slot) {
-  return slot < 3 ? r.countdownStart[slot] : r.countdownDuration[slot - 3];
-}
-
 void LayCountdown(const ClockRecord& r, const Json& fields, DisplayControls& c, Problems& problems) {
   for (const CountdownPart& part : kCountdownParts) {
     const std::uint8_t held = CountdownValue(r, part.slot);
@@ -972,7 +909,7 @@ Built BuildDisplay(const ClockRecord& r, const Json& fields, CodePage) {
   Problems problems;
   DisplayControls c = DisplayControlsFromRecord(r);
   LayCountdown(r, fields, c, problems);
-  if (HasSensor(r)) {
+  if (RecordHasSensor(r)) {
     LayHumiture(r, fields, c, problems);
   } else {
     RefuseHumiture(fields, problems);
@@ -1096,86 +1033,6 @@ constexpr std::array<SectionCodec, kAllSections.size()> kSectionCodecs{{
 const SectionCodec& CodecOf(Section section) { return kSectionCodecs[static_cast<std::size_t>(section)]; }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// The pages' view of a record
-
-BasicForm BasicFormFromRecord(const ClockRecord& r) {
-  BasicForm form;
-  form.hour24 = r.hour24 != 0;
-  form.zone = std::string(ZoneEntryOf(r).value_or(""));
-  form.dynamicIp = r.dynamicIp != 0;
-  form.staticIp = !form.dynamicIp;
-  form.ipAddress = r.ipAddress;
-  form.subnetMask = r.subnetMask;
-  form.gateway = r.gateway;
-  form.dnsServer = r.dnsServer;
-  if (DstIsOn(r)) {
-    form.dstEnabled = true;
-    form.dstStart = DstRowFromValues({r.dstStartHour, r.dstStartWeek, r.dstStartWeekday, r.dstStartMonth});
-    form.dstEnd = DstRowFromValues({r.dstEndHour, r.dstEndWeek, r.dstEndWeekday, r.dstEndMonth});
-  }
-  // An off period leaves the hour lists empty, so that it goes out as 0 to 0.
-  if (EnergySavingIsOn(r)) {
-    form.displayClose = r.energyClose != 0;
-    form.energyFrom = ListText(r.energyFrom, kEnergyHourList);
-    form.energyTo = ListText(r.energyTo, kEnergyHourList);
-  }
-  if (r.brightness < kBrightnessChoices) form.brightness = kBrightnessNames[r.brightness];
-  return form;
-}
-
-// Address fields stay blank in name form, and name fields in address form.
-ServerControls ServerControlsFromRecord(const ClockRecord& r, CodePage cp) {
-  ServerControls c;
-  c.names = r.ntpMode != 0;
-  if (c.names) {
-    for (std::size_t i = 0; i < kServerNameRows; ++i) c.nameTexts[i] = SlotName(r.ntpServers[i], cp);
-  } else {
-    for (std::size_t i = 0; i < kServerAddressRows; ++i) c.addresses[i] = SlotAddress(r.ntpServers[i]).value_or(0);
-  }
-  return c;
-}
-
-// Without a sensor "Display Time Only" is "Yes"; a unit the page does not
-// know shows no temperature, so the unit and durations go out as 0.
-DisplayControls DisplayControlsFromRecord(const ClockRecord& r) {
-  DisplayControls c;
-  for (const CountdownPart& part : kCountdownParts) {
-    c.countdown[part.slot] = ShownOrZero(CountdownValue(r, part.slot), part.list);
-  }
-  c.timeOnly = true;
-  if (HasSensor(r)) {
-    c.showsTemperature = r.tempUnit == kUnitCelsius || r.tempUnit == kUnitFahrenheit;
-    c.celsius = r.tempUnit == kUnitCelsius;
-    c.fahrenheit = r.tempUnit == kUnitFahrenheit;
-    c.timeOnly = r.displayTimes[1] == 0;
-    if (!c.timeOnly) {
-      c.timeDuration = ShownOrZero(r.displayTimes[0], kDisplaySecondsList);
-      c.humitureDuration = ShownOrZero(r.displayTimes[1], kDisplaySecondsList);
-    }
-  }
-  const auto id = static_cast<std::uint8_t>(r.radio & kRadioIdBits);
-  if (kRadioIdList.ItemOf(id)) c.radioId = id;
-  c.radioOpen = (r.radio & kRadioOpenBit) != 0;
-  return c;
-}
-
-TextControls TextControlsFromRecord(const ClockRecord& r, CodePage cp) {
-  TextControls c;
-  c.roll = r.textRoll == 0;
-  if (!c.roll) c.alternateSeconds = ShownOrZero(r.textAlternateSeconds, kAlternateList);
-  c.text = DisplayTextOf(r, cp);
-  return c;
-}
-
-BellRows BellRowsFromRecord(const ClockRecord& r) {
-  BellRows rows{};
-  for (int position = 0; position < kBellCount; ++position) {
-    rows[static_cast<std::size_t>(position)] = RowFromEntry(BellAt(r.bells, position));
-  }
-  return rows;
-}
 
 // ---------------------------------------------------------------------------
 // Sections

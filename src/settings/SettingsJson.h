@@ -21,6 +21,7 @@
 #include "settings/BasicSettings.h"
 #include "settings/OtherFrames.h"
 #include "settings/ServerFrame.h"
+#include "settings/SettingsLists.h"
 #include "platform/CodePage.h"
 
 namespace marindo {
@@ -104,38 +105,5 @@ std::vector<std::string> CheckSectionJson(Section section, const Json& fields);
 // entry) unless the file gives a new one.
 std::variant<ClockFrame, std::string> BuildSectionFrame(const ClockRecord& current, Section section,
                                                         const Json& fields, CodePage cp);
-
-// The entries of the time zone list, in its order, as the basic page offers
-// them (one-digit whole hours padded with a blank).
-inline constexpr std::array<std::string_view, 38> kZoneEntries{
-    "UTC -12", "UTC -11",    "UTC -10",   "UTC -9:30",  "UTC -9 ",   "UTC -8 ",   "UTC -7 ",   "UTC -6 ",
-    "UTC -5 ", "UTC -4 ",    "UTC -3:30", "UTC -3 ",    "UTC -2 ",   "UTC -1 ",   "UTC  0",    "UTC +1 ",
-    "UTC +2 ", "UTC +3 ",    "UTC +3:30", "UTC +4 ",    "UTC +4:30", "UTC +5 ",   "UTC +5:30", "UTC +5:45",
-    "UTC +6 ", "UTC +6:30",  "UTC +7 ",   "UTC +8 ",    "UTC +9 ",   "UTC +9:30", "UTC +10",   "UTC +10:30",
-    "UTC +11", "UTC +11:30", "UTC +12",   "UTC +12:45", "UTC +13",   "UTC +14"};
-
-// What a page's controls hold once its show operations have filled them from
-// a record: the codec's input for an unchanged Modify. A value that a list
-// does not offer leaves the list without a selection, as on the page, and is
-// read back as the page reads an empty list.
-BasicForm BasicFormFromRecord(const ClockRecord& record);
-
-struct ServerControls {
-  bool names = false;  // "Domain" checked, else "Time Server IP"
-  ServerAddresses addresses{};
-  std::array<std::string, kServerNameRows> nameTexts;  // UTF-8
-};
-ServerControls ServerControlsFromRecord(const ClockRecord& record, CodePage cp);
-
-DisplayControls DisplayControlsFromRecord(const ClockRecord& record);
-
-struct TextControls {
-  bool roll = true;
-  long alternateSeconds = 0;  // the value of the seconds list's text
-  std::string text;           // UTF-8
-};
-TextControls TextControlsFromRecord(const ClockRecord& record, CodePage cp);
-
-BellRows BellRowsFromRecord(const ClockRecord& record);
 
 }  // namespace marindo
