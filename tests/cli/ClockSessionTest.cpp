@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "link/CommandCodes.h"
 #include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
 #include "settings/ModifyMessages.h"
@@ -81,7 +82,7 @@ TEST_F(ClockSessionTest, AnAnswerCountsOnlyFromTheClockAsked) {
     return {};
   });
   ASSERT_TRUE(Session().SearchOne(kClock));
-  EXPECT_TRUE(Session().Ask(kClock, 0x02));
+  EXPECT_TRUE(Session().Ask(kClock, code::kQueryBasic));
   EXPECT_EQ(Session().Record(kClock)->zoneHours, 8);
   EXPECT_EQ(clock_.Received().size(), 2u) << "one search and one query, no resend";
 }
@@ -93,8 +94,8 @@ TEST_F(ClockSessionTest, ASilentClockIsNotAnsweredByAStray) {
   });
   ASSERT_TRUE(Session().SearchOne(kClock));
   SendStray(BasicReply(0x40));
-  EXPECT_FALSE(Session().Ask(kClock, 0x02));
-  EXPECT_FALSE(Session().Ask(kClock, 0x03));
+  EXPECT_FALSE(Session().Ask(kClock, code::kQueryBasic));
+  EXPECT_FALSE(Session().Ask(kClock, code::kQueryServers));
 }
 
 TEST_F(ClockSessionTest, WriteResultsComeFromTheClockWritten) {
@@ -147,7 +148,7 @@ TEST_F(ClockSessionTest, ALostReplyIsTriedAgain) {
     return {BasicReply(0x40)};
   });
   ASSERT_TRUE(Session().SearchOne(kClock));
-  EXPECT_TRUE(Session().Ask(kClock, 0x02));
+  EXPECT_TRUE(Session().Ask(kClock, code::kQueryBasic));
   EXPECT_EQ(Session().Record(kClock)->zoneHours, 8);
   EXPECT_EQ(clock_.Received().size(), 3u) << "one search and two tries of the query";
 }

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "link/CommandCodes.h"
 #include "link/LinkTestFakes.h"
 #include "link/LoopbackPeer.h"
 #include "platform/Ipv4.h"
@@ -123,7 +124,7 @@ TEST_F(ClockLinkTest, QueryToAddressZeroSendsNothing) {
   peer.Start(nullptr);
   ClockLink& link = Link(peer.Port());
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link.Query(0, 0x02));
+  EXPECT_FALSE(link.Query(0, code::kQueryBasic));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
   std::this_thread::sleep_for(50ms);
   EXPECT_TRUE(peer.Received().empty());
@@ -136,7 +137,7 @@ TEST_F(ClockLinkTest, QueryAnsweredOnlyOnTheThirdTry) {
   });
   ClockLink& link = Link(peer.Port());
   AddClock(link, kLoopback);
-  const auto answer = link.Query(kLoopback, 0x02);
+  const auto answer = link.Query(kLoopback, code::kQueryBasic);
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->code, 0x02);
   EXPECT_TRUE(answer->stored);
@@ -246,7 +247,7 @@ TEST_F(ClockLinkTest, OnlyTheClocksOwnAnswerEndsTheWait) {
     ClockLink& link = Link(clock.Port());
     AddClock(link, kLoopback);
     AddClock(link, kStranger);
-    const auto answer = link.Query(kLoopback, 0x02);
+    const auto answer = link.Query(kLoopback, code::kQueryBasic);
     ASSERT_TRUE(answer);
     EXPECT_TRUE(answer->stored);
     EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 8);
@@ -275,7 +276,7 @@ TEST_F(ClockLinkTest, DatagramsFromElsewhereCannotStretchATry) {
     }
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link.Query(kLoopback, 0x02));
+  EXPECT_FALSE(link.Query(kLoopback, code::kQueryBasic));
   EXPECT_EQ(link.SendModify(kLoopback, ClockFrame::Query(0x06)), ModifyOutcome::NoResponse);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   chatting = false;
@@ -318,7 +319,7 @@ TEST_F(ClockLinkTest, TheWindowPaintsWhileTheLinkWaits) {
   timings.paintInterval = 10ms;
   link_.emplace(LinkServices{adapters_, neighbours_, probe_, names_, nullptr, [&paints] { ++paints; }}, timings);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(link_->Query(kLoopback, 0x02));
+  EXPECT_FALSE(link_->Query(kLoopback, code::kQueryBasic));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(paints, 3 * 150 / 10 / 2) << "a paint at least every interval, give or take a busy machine";
   EXPECT_GE(elapsed, 3 * 150ms);
@@ -334,7 +335,7 @@ TEST_F(ClockLinkTest, BadChecksumAloneIsSilence) {
   });
   ClockLink& link = Link(peer.Port());
   AddClock(link, kLoopback);
-  EXPECT_FALSE(link.Query(kLoopback, 0x02));
+  EXPECT_FALSE(link.Query(kLoopback, code::kQueryBasic));
   EXPECT_EQ(peer.Received().size(), 3u);
   EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 0);  // dropped, not stored
 }
@@ -348,7 +349,7 @@ TEST_F(ClockLinkTest, ChecksumHighByteFirstIsStored) {
   });
   ClockLink& link = Link(peer.Port());
   AddClock(link, kLoopback);
-  EXPECT_TRUE(link.Query(kLoopback, 0x02));
+  EXPECT_TRUE(link.Query(kLoopback, code::kQueryBasic));
   EXPECT_EQ(link.FindByIp(kLoopback)->zoneHours, 8);
 }
 
@@ -359,7 +360,7 @@ TEST_F(ClockLinkTest, OversizeDatagramIsDiscardedAndTheWaitGoesOn) {
   });
   ClockLink& link = Link(peer.Port());
   AddClock(link, kLoopback);
-  EXPECT_TRUE(link.Query(kLoopback, 0x02));
+  EXPECT_TRUE(link.Query(kLoopback, code::kQueryBasic));
   EXPECT_EQ(peer.Received().size(), 1u);
 }
 
@@ -367,7 +368,7 @@ TEST_F(ClockLinkTest, OnlyOversizeDatagramsCountAsSilence) {
   LoopbackPeer peer;
   peer.Start([](std::size_t, const PeerDatagram&) { return std::vector<Bytes>{Bytes(257, 0x00)}; });
   ClockLink& link = Link(peer.Port());
-  EXPECT_FALSE(link.Query(kLoopback, 0x02));
+  EXPECT_FALSE(link.Query(kLoopback, code::kQueryBasic));
   EXPECT_EQ(peer.Received().size(), 3u);
 }
 
@@ -382,7 +383,7 @@ TEST_F(ClockLinkTest, LargestDatagramThatFitsIsHandled) {
   });
   ClockLink& link = Link(peer.Port());
   AddClock(link, kLoopback);
-  EXPECT_TRUE(link.Query(kLoopback, 0x0A));
+  EXPECT_TRUE(link.Query(kLoopback, code::kQueryText));
   const ClockRecord& record = *link.FindByIp(kLoopback);
   EXPECT_EQ(std::string(record.text.data(), 65), std::string(65, 'A'));
   EXPECT_TRUE(record.longText);
