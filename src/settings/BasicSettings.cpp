@@ -253,6 +253,7 @@ BasicForm BasicFormFromRecord(const ClockRecord& r) {
   }
   // An off period leaves the hour lists empty, so that it goes out as 0 to 0.
   if (EnergySavingIsOn(r)) {
+    form.energySaving = true;
     form.displayClose = r.energyClose != 0;
     form.energyFrom = ListText(r.energyFrom, kEnergyHourList);
     form.energyTo = ListText(r.energyTo, kEnergyHourList);

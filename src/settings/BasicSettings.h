@@ -79,6 +79,9 @@ struct BasicForm {
   std::uint32_t dnsServer = 0;
   // Some address field that goes out is only partly filled in.
   bool partialAddress = false;
+  // The energy-saving check box. The frame takes the period from the hour
+  // lists alone: an off period leaves them empty and goes out as 0 to 0.
+  bool energySaving = false;
   bool displayClose = false;
   std::string energyFrom;
   std::string energyTo;

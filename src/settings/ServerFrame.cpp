@@ -56,10 +56,11 @@ std::string SlotName(const NtpSlot& slot, CodePage cp) {
 ServerControls ServerControlsFromRecord(const ClockRecord& r, CodePage cp) {
   ServerControls c;
   c.names = r.ntpMode != 0;
+  for (std::size_t i = 0; i < kServerAddressRows; ++i) c.slotAddresses[i] = SlotAddress(r.ntpServers[i]);
   if (c.names) {
     for (std::size_t i = 0; i < kServerNameRows; ++i) c.nameTexts[i] = SlotName(r.ntpServers[i], cp);
   } else {
-    for (std::size_t i = 0; i < kServerAddressRows; ++i) c.addresses[i] = SlotAddress(r.ntpServers[i]).value_or(0);
+    for (std::size_t i = 0; i < kServerAddressRows; ++i) c.addresses[i] = c.slotAddresses[i].value_or(0);
   }
   return c;
 }

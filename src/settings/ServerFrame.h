@@ -45,6 +45,15 @@ struct ServerControls {
   bool names = false;  // "Domain" checked, else "Time Server IP"
   ServerAddresses addresses{};
   std::array<std::string, kServerNameRows> nameTexts;  // UTF-8
+  // The address rows as they show, in either form: the clock's slots, a slot
+  // without an address left blank rather than shown as 0.0.0.0. Going back
+  // from names to addresses shows them again.
+  std::array<std::optional<std::uint32_t>, kServerAddressRows> slotAddresses{};
+  // Read back from the page: whether one of the two forms is checked (a
+  // cleared page has neither, and nothing can go out), and whether an address
+  // row is only partly filled in (it would go out with zeros in it).
+  bool formChosen = true;
+  bool partialAddress = false;
 };
 ServerControls ServerControlsFromRecord(const ClockRecord& record, CodePage cp);
 
