@@ -1,10 +1,11 @@
 #include "pages/Basic.h"
 
 #include <algorithm>
+#include <span>
+#include <string_view>
 #include <variant>
 
-#include <QKeyEvent>
-
+#include "settings/SettingsLists.h"
 #include "widgets/Ipv4Edit.h"
 #include "widgets/PageControls.h"
 #include "ui_Basic.h"
@@ -12,32 +13,51 @@
 namespace marindo {
 namespace {
 
+QString QText(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void FillNames(QComboBox* list, std::span<const std::string_view> names) {
+  for (std::string_view name : names) list->addItem(QText(name));
+}
+
+void FillNumbers(QComboBox* list, const NumberList& numbers) {
+  for (int item = 0; item < numbers.Count(); ++item) list->addItem(QString::number(numbers.ValueAt(item)));
+}
 
 void Unselect(QComboBox* list) { list->setCurrentIndex(-1); }
 
-// Selects the entry at `position`; a position the list does not have leaves
-// it without a selection.
-void SelectPosition(QComboBox* list, int position) {
-  list->setCurrentIndex(position >= 0 && position < list->count() ? position : -1);
-}
-
-void SelectText(QComboBox* list, const QString& text) { list->setCurrentIndex(list->findText(text)); }
+// An empty text, or one the list does not offer, leaves it without a
+// selection.
+void SelectText(QComboBox* list, std::string_view text) { list->setCurrentIndex(list->findText(QText(text))); }
 
 std::string TextOf(const QComboBox* list) { return list->currentText().toStdString(); }
+
+void ShowDstRow(const DstRowTexts& row, QComboBox* hour, QComboBox* ordinal, QComboBox* weekday, QComboBox* month) {
+  SelectText(hour, row.hour);
+  SelectText(ordinal, row.ordinal);
+  SelectText(weekday, row.weekday);
+  SelectText(month, row.month);
+}
+
+DstRowTexts ReadDstRow(const QComboBox* hour, const QComboBox* ordinal, const QComboBox* weekday,
+                       const QComboBox* month) {
+  return {TextOf(hour), TextOf(ordinal), TextOf(weekday), TextOf(month)};
+}
 
 }  // namespace
 
 Basic::Basic(ClockSelection& selection, Notifier& notifier, QWidget* parent, CodePage codePage)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::Basic>()),
       selection_(selection),
-      notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
+  FillLists();
   addressFields_ = {ui_->ipAddress, ui_->subnetMask, ui_->gateway, ui_->dnsServer};
   dstLists_ = {ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday, ui_->dstStartMonth,
                ui_->dstEndHour,   ui_->dstEndWeek,   ui_->dstEndWeekday,   ui_->dstEndMonth};
-  // Every list starts without a selection, whatever the form file's items did.
+  // Every list starts without a selection; filling a list selects its first item.
   for (QComboBox* list : findChildren<QComboBox*>()) Unselect(list);
   // Wide enough for a whole time in this font, seconds included.
   QLabel* syncTime = ui_->lastSyncTime;
@@ -50,6 +70,18 @@ Basic::Basic(ClockSelection& selection, Notifier& notifier, QWidget* parent, Cod
 
 Basic::~Basic() = default;
 
+void Basic::FillLists() {
+  FillNames(ui_->zone, kZoneEntries);
+  for (QComboBox* hour : {ui_->dstStartHour, ui_->dstEndHour}) FillNumbers(hour, kHourList);
+  for (QComboBox* ordinal : {ui_->dstStartWeek, ui_->dstEndWeek}) FillNames(ordinal, kOrdinalNames);
+  for (QComboBox* weekday : {ui_->dstStartWeekday, ui_->dstEndWeekday}) FillNames(weekday, kWeekdayNames);
+  for (QComboBox* month : {ui_->dstStartMonth, ui_->dstEndMonth}) FillNames(month, kMonthNames);
+  for (QComboBox* hour : {ui_->energyFrom, ui_->energyTo}) FillNumbers(hour, kEnergyHourList);
+  // The operator's five brightness choices, brightest first; "Auto" is the
+  // clock's own and is not offered.
+  for (std::size_t level = kBrightnessChoices; level-- > 0;) ui_->brightness->addItem(QText(kBrightnessNames[level]));
+}
+
 void Basic::ConnectSignals() {
   connect(ui_->hour12, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour12, ui_->hour24); });
   connect(ui_->hour24, &QRadioButton::clicked, this, [this] { CheckOnly(ui_->hour24, ui_->hour12); });
@@ -61,12 +93,6 @@ void Basic::ConnectSignals() {
           [this] { CheckOnly(ui_->displayDim, ui_->displayClose); });
   connect(ui_->displayClose, &QRadioButton::clicked, this,
           [this] { CheckOnly(ui_->displayClose, ui_->displayDim); });
-}
-
-// The page sits in the main window's dialog: Enter and Escape must not reach
-// it and press Modify or close the program.
-void Basic::keyPressEvent(QKeyEvent* event) {
-  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Basic::DynamicIpClicked() {
@@ -165,108 +191,58 @@ void Basic::ShowIdentity(const ClockRecord* record) {
 
 void Basic::ShowBasicSettings(const ClockRecord* record) {
   if (record == nullptr) return;
-  ShowTimeFormat(*record);
-  ShowZone(*record);
-  ShowAddressing(*record);
-  ShowDst(*record);
-  ShowEnergySaving(*record);
-  ShowBrightness(*record);
+  ShowModel(BasicFormFromRecord(*record));
 }
 
-void Basic::ShowTimeFormat(const ClockRecord& record) {
-  if (record.hour24 == 0) {
-    CheckOnly(ui_->hour12, ui_->hour24);
-  } else {
-    CheckOnly(ui_->hour24, ui_->hour12);
-  }
+void Basic::ShowModel(const BasicForm& form) {
+  ui_->hour12->setChecked(!form.hour24);
+  ui_->hour24->setChecked(form.hour24);
+  SelectText(ui_->zone, form.zone);
+  ShowAddressing(form);
+  ShowDst(form);
+  ShowEnergySaving(form);
+  SelectText(ui_->brightness, form.brightness);
 }
 
-// The list pads one-digit whole hours with a blank; the comparison ignores it,
-// so that "UTC -9" finds "UTC -9 " and never "UTC -9:30".
-void Basic::ShowZone(const ClockRecord& record) {
-  const std::string zone = ZoneText(record);
-  int found = -1;
-  for (int i = 0; i < ui_->zone->count() && !zone.empty(); ++i) {
-    if (TrimTrailingBlanks(ui_->zone->itemText(i).toStdString()) == zone) {
-      found = i;
-      break;
-    }
-  }
-  ui_->zone->setCurrentIndex(found);
+void Basic::ShowAddressing(const BasicForm& form) {
+  ui_->dynamicIp->setChecked(form.dynamicIp);
+  ui_->staticIp->setChecked(form.staticIp && !form.dynamicIp);
+  SetAddressFieldsEnabled(!form.dynamicIp);
+  ui_->ipAddress->SetAddress(form.ipAddress);
+  ui_->subnetMask->SetAddress(form.subnetMask);
+  ui_->gateway->SetAddress(form.gateway);
+  ui_->dnsServer->SetAddress(form.dnsServer);
 }
 
-void Basic::ShowAddressing(const ClockRecord& record) {
-  const bool dynamic = record.dynamicIp != 0;
-  if (dynamic) {
-    CheckOnly(ui_->dynamicIp, ui_->staticIp);
-  } else {
-    CheckOnly(ui_->staticIp, ui_->dynamicIp);
-  }
-  SetAddressFieldsEnabled(!dynamic);
-  ui_->ipAddress->SetAddress(record.ipAddress);
-  ui_->subnetMask->SetAddress(record.subnetMask);
-  ui_->gateway->SetAddress(record.gateway);
-  ui_->dnsServer->SetAddress(record.dnsServer);
-}
-
-void Basic::ShowDst(const ClockRecord& record) {
-  if (!DstIsOn(record)) {
-    ui_->dstEnable->setChecked(false);
+void Basic::ShowDst(const BasicForm& form) {
+  ui_->dstEnable->setChecked(form.dstEnabled);
+  if (!form.dstEnabled) {
     ClearDstLists();
     SetDstListsEnabled(false);
     return;
   }
-  ui_->dstEnable->setChecked(true);
   SetDstListsEnabled(true);
-  SelectPosition(ui_->dstStartMonth, record.dstStartMonth - 1);
-  SelectPosition(ui_->dstStartWeek, record.dstStartWeek - 1);
-  SelectPosition(ui_->dstStartWeekday, record.dstStartWeekday - 1);
-  SelectPosition(ui_->dstStartHour, record.dstStartHour);
-  SelectPosition(ui_->dstEndMonth, record.dstEndMonth - 1);
-  SelectPosition(ui_->dstEndWeek, record.dstEndWeek - 1);
-  SelectPosition(ui_->dstEndWeekday, record.dstEndWeekday - 1);
-  SelectPosition(ui_->dstEndHour, record.dstEndHour);
+  ShowDstRow(form.dstStart, ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday, ui_->dstStartMonth);
+  ShowDstRow(form.dstEnd, ui_->dstEndHour, ui_->dstEndWeek, ui_->dstEndWeekday, ui_->dstEndMonth);
 }
 
 // An off period also empties the hour lists, whatever they held before, so
 // that Modify sends it as 0 to 0 even without a clear in between.
-void Basic::ShowEnergySaving(const ClockRecord& record) {
-  ui_->energySaving->setChecked(false);
-  if (!EnergySavingIsOn(record)) {
+void Basic::ShowEnergySaving(const BasicForm& form) {
+  ui_->energySaving->setChecked(form.energySaving);
+  if (!form.energySaving) {
     ClearEnergyControls();
     SetEnergyControlsEnabled(false);
     return;
   }
   SetEnergyControlsEnabled(true);
-  ui_->energySaving->setChecked(true);
-  if (record.energyClose != 0) {
-    CheckOnly(ui_->displayClose, ui_->displayDim);
-  } else {
-    CheckOnly(ui_->displayDim, ui_->displayClose);
-  }
-  SelectText(ui_->energyFrom, QString::number(record.energyFrom));
-  SelectText(ui_->energyTo, QString::number(record.energyTo));
+  ui_->displayClose->setChecked(form.displayClose);
+  ui_->displayDim->setChecked(!form.displayClose);
+  SelectText(ui_->energyFrom, form.energyFrom);
+  SelectText(ui_->energyTo, form.energyTo);
 }
 
-// "Auto" (5) is not among the operator's choices and shows no selection.
-void Basic::ShowBrightness(const ClockRecord& record) {
-  if (record.brightness < kBrightnessChoices) {
-    const std::string_view name = kBrightnessNames[record.brightness];
-    SelectText(ui_->brightness, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-  } else {
-    Unselect(ui_->brightness);
-  }
-}
-
-DstRowTexts Basic::ReadDstRow(const QComboBox* hour, const QComboBox* ordinal, const QComboBox* weekday,
-                              const QComboBox* month) const {
-  return {TextOf(hour), TextOf(ordinal), TextOf(weekday), TextOf(month)};
-}
-
-// The mask, gateway and DNS fields are read even while disabled: the clock
-// keeps them in dynamic mode too.
-BasicForm Basic::ReadForm() const {
-  BasicForm form;
+void Basic::ReadModel(BasicForm& form) const {
   form.hour24 = ui_->hour24->isChecked();
   form.zone = TextOf(ui_->zone);
   form.dynamicIp = ui_->dynamicIp->isChecked();
@@ -279,22 +255,22 @@ BasicForm Basic::ReadForm() const {
   form.partialAddress = std::any_of(addressFields_.begin(), addressFields_.end(), [&](const Ipv4Edit* field) {
     return field->IsPartial() && (field != ui_->ipAddress || !form.dynamicIp);
   });
+  form.energySaving = ui_->energySaving->isChecked();
   form.displayClose = ui_->displayClose->isChecked();
   form.energyFrom = TextOf(ui_->energyFrom);
   form.energyTo = TextOf(ui_->energyTo);
   form.brightness = TextOf(ui_->brightness);
   form.dstEnabled = ui_->dstEnable->isChecked();
-  form.dstStart = ReadDstRow(ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday,
-                             ui_->dstStartMonth);
-  form.dstEnd =
-      ReadDstRow(ui_->dstEndHour, ui_->dstEndWeek, ui_->dstEndWeekday, ui_->dstEndMonth);
-  return form;
+  form.dstStart = ReadDstRow(ui_->dstStartHour, ui_->dstStartWeek, ui_->dstStartWeekday, ui_->dstStartMonth);
+  form.dstEnd = ReadDstRow(ui_->dstEndHour, ui_->dstEndWeek, ui_->dstEndWeekday, ui_->dstEndMonth);
 }
 
 std::optional<ClockFrame> Basic::BuildBasicFrame() {
-  const auto encoded = EncodeBasicForm(ReadForm());
+  BasicForm form;
+  ReadModel(form);
+  const auto encoded = EncodeBasicForm(form);
   if (const auto* refusal = std::get_if<BasicRefusal>(&encoded)) {
-    notifier_.ShowMessage(std::string(RefusalMessage(*refusal)));
+    ReportFieldError(RefusalMessage(*refusal));
     return std::nullopt;
   }
   return ClockFrame::Build(std::get<BasicPayload>(encoded));

@@ -4,17 +4,15 @@
 #include <memory>
 #include <optional>
 
-#include <QWidget>
-
 #include "clocks/ClockRecord.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
 #include "settings/BasicSettings.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "widgets/SettingsPage.h"
 
 class QComboBox;
-class QKeyEvent;
 
 namespace Ui {
 class Basic;
@@ -25,8 +23,9 @@ namespace marindo {
 class Ipv4Edit;
 
 // The "Basic  Info" tab: time zone, time format, daylight saving, addressing,
-// energy saving and brightness of the selected clock.
-class Basic : public QWidget {
+// energy saving and brightness of the selected clock: a view over the basic
+// settings model.
+class Basic : public SettingsPage, public ModelView<BasicForm> {
   Q_OBJECT
 
  public:
@@ -43,8 +42,10 @@ class Basic : public QWidget {
   // operator has been told why).
   std::optional<ClockFrame> BuildBasicFrame();
 
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void ShowModel(const BasicForm& form) override;
+  // The mask, gateway and DNS fields are read even while disabled: the clock
+  // keeps them in dynamic mode too.
+  void ReadModel(BasicForm& form) const override;
 
  private:
   static constexpr std::size_t kDstLists = 8;
@@ -63,20 +64,13 @@ class Basic : public QWidget {
   void SetEnergyControlsEnabled(bool enabled);
   void ClearEnergyControls();
 
-  void ShowTimeFormat(const ClockRecord& record);
-  void ShowZone(const ClockRecord& record);
-  void ShowAddressing(const ClockRecord& record);
-  void ShowDst(const ClockRecord& record);
-  void ShowEnergySaving(const ClockRecord& record);
-  void ShowBrightness(const ClockRecord& record);
-
-  BasicForm ReadForm() const;
-  DstRowTexts ReadDstRow(const QComboBox* hour, const QComboBox* ordinal, const QComboBox* weekday,
-                         const QComboBox* month) const;
+  void FillLists();
+  void ShowAddressing(const BasicForm& form);
+  void ShowDst(const BasicForm& form);
+  void ShowEnergySaving(const BasicForm& form);
 
   std::unique_ptr<Ui::Basic> ui_;
   ClockSelection& selection_;
-  Notifier& notifier_;
   CodePage codePage_;
   std::array<Ipv4Edit*, kAddressFields> addressFields_{};
   std::array<QComboBox*, kDstLists> dstLists_{};
