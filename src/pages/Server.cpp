@@ -1,8 +1,8 @@
 #include "pages/Server.h"
 
 #include <algorithm>
+#include <string_view>
 
-#include <QKeyEvent>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 
@@ -16,16 +16,14 @@ namespace {
 
 // The port is not part of the protocol: the fields only show the NTP port.
 const QString kNtpPort = QStringLiteral("123");
-constexpr const char* kChooseFormMessage = "请选择NTP模式(ip或域名)";
-
+constexpr std::string_view kChooseFormMessage = "请选择NTP模式(ip或域名)";
 
 }  // namespace
 
 Server::Server(ClockSelection& selection, Notifier& notifier, QWidget* parent, CodePage codePage)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::Server>()),
       selection_(selection),
-      notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
   addressFields_ = {ui_->address1, ui_->address2, ui_->address3, ui_->address4,
@@ -45,12 +43,6 @@ void Server::ConnectSignals() {
   connect(ui_->domain, &QRadioButton::clicked, this, &Server::DomainClicked);
 }
 
-// The page sits in the main window's dialog: Enter and Escape must not reach
-// it and press Modify or close the program.
-void Server::keyPressEvent(QKeyEvent* event) {
-  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
-}
-
 void Server::SetAddressFieldsEnabled(bool enabled) {
   for (Ipv4Edit* address : addressFields_) address->setEnabled(enabled);
 }
@@ -63,10 +55,9 @@ void Server::ShowPorts() {
   for (QLineEdit* port : portFields_) port->setText(kNtpPort);
 }
 
-void Server::ShowSlotAddresses(const ClockRecord& record) {
+void Server::ShowAddressRows(const ServerControls& controls) {
   for (std::size_t i = 0; i < addressFields_.size(); ++i) {
-    const std::optional<std::uint32_t> address = SlotAddress(record.ntpServers[i]);
-    if (address) {
+    if (const std::optional<std::uint32_t> address = controls.slotAddresses[i]) {
       addressFields_[i]->SetAddress(*address);
     } else {
       addressFields_[i]->ClearAddress();
@@ -89,18 +80,22 @@ void Server::ClearServers() {
 
 void Server::ShowServers(const ClockRecord* record) {
   if (record == nullptr) return;
-  const bool names = record->ntpMode != 0;
-  ui_->timeServerIp->setChecked(!names);
-  ui_->domain->setChecked(names);
-  if (names) {
+  ShowModel(ServerControlsFromRecord(*record, codePage_));
+}
+
+// The rows of the form not shown keep what they held, disabled.
+void Server::ShowModel(const ServerControls& controls) {
+  ui_->timeServerIp->setChecked(controls.formChosen && !controls.names);
+  ui_->domain->setChecked(controls.formChosen && controls.names);
+  if (controls.names) {
     for (std::size_t i = 0; i < nameFields_.size(); ++i) {
-      nameFields_[i]->setText(QString::fromStdString(SlotName(record->ntpServers[i], codePage_)));
+      nameFields_[i]->setText(QString::fromStdString(controls.nameTexts[i]));
     }
     SetNameFieldsEnabled(true);
     SetAddressFieldsEnabled(false);
   } else {
     SetNameFieldsEnabled(false);
-    ShowSlotAddresses(*record);
+    ShowAddressRows(controls);
   }
   ShowPorts();
 }
@@ -112,7 +107,7 @@ void Server::TimeServerIpClicked() {
   const ClockRecord* record = selection_.SelectedRecord();
   if (record == nullptr) return;
   SetAddressFieldsEnabled(true);
-  ShowSlotAddresses(*record);
+  ShowAddressRows(ServerControlsFromRecord(*record, codePage_));
   ShowPorts();
   SetNameFieldsEnabled(false);
 }
@@ -123,28 +118,36 @@ void Server::DomainClicked() {
   SetNameFieldsEnabled(true);
 }
 
-ServerAddresses Server::AddressesOfRows() const {
-  ServerAddresses addresses{};
-  for (std::size_t i = 0; i < addresses.size(); ++i) addresses[i] = addressFields_[i]->Address();
-  return addresses;
+// With both forms checked, which no click leaves, the addresses win.
+void Server::ReadModel(ServerControls& controls) const {
+  controls.formChosen = ui_->timeServerIp->isChecked() || ui_->domain->isChecked();
+  controls.names = !ui_->timeServerIp->isChecked() && ui_->domain->isChecked();
+  for (std::size_t i = 0; i < addressFields_.size(); ++i) {
+    const Ipv4Edit* row = addressFields_[i];
+    controls.addresses[i] = row->Address();
+    controls.slotAddresses[i] = row->IsBlank() ? std::nullopt : std::optional<std::uint32_t>(row->Address());
+  }
+  controls.partialAddress =
+      std::any_of(addressFields_.begin(), addressFields_.end(), [](const Ipv4Edit* row) { return row->IsPartial(); });
+  for (std::size_t i = 0; i < nameFields_.size(); ++i) controls.nameTexts[i] = nameFields_[i]->text().toStdString();
 }
 
 std::optional<ClockFrame> Server::BuildServerFrame() {
-  if (ui_->timeServerIp->isChecked()) {
-    // A half-cleared row would go out as an address with zeros in it.
-    const auto partial = [](const Ipv4Edit* row) { return row->IsPartial(); };
-    if (std::any_of(addressFields_.begin(), addressFields_.end(), partial)) {
-      notifier_.ShowMessage(std::string(RefusalMessage(BasicRefusal::InvalidIpAddress)));
-      return std::nullopt;
-    }
-    return BuildServerAddressFrame(AddressesOfRows());
+  ServerControls controls;
+  ReadModel(controls);
+  if (!controls.formChosen) {
+    ReportFieldError(kChooseFormMessage);
+    return std::nullopt;
   }
-  if (ui_->domain->isChecked()) {
-    return BuildServerNameFrame(nameFields_[0]->text().toStdString(), nameFields_[1]->text().toStdString(),
-                                codePage_);
+  if (controls.names) {
+    return BuildServerNameFrame(controls.nameTexts[0], controls.nameTexts[1], codePage_);
   }
-  notifier_.ShowMessage(kChooseFormMessage);
-  return std::nullopt;
+  // A half-cleared row would go out as an address with zeros in it.
+  if (controls.partialAddress) {
+    ReportFieldError(RefusalMessage(BasicRefusal::InvalidIpAddress));
+    return std::nullopt;
+  }
+  return BuildServerAddressFrame(controls.addresses);
 }
 
 }  // namespace marindo

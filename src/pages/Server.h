@@ -4,16 +4,14 @@
 #include <memory>
 #include <optional>
 
-#include <QWidget>
-
 #include "clocks/ClockRecord.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
 #include "settings/ServerFrame.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "widgets/SettingsPage.h"
 
-class QKeyEvent;
 class QLineEdit;
 
 namespace Ui {
@@ -25,8 +23,8 @@ namespace marindo {
 class Ipv4Edit;
 
 // The "NTPs Info" tab: the NTP servers of the selected clock, as addresses or
-// as host names.
-class Server : public QWidget {
+// as host names: a view over the NTP settings model.
+class Server : public SettingsPage, public ModelView<ServerControls> {
   Q_OBJECT
 
  public:
@@ -45,20 +43,18 @@ class Server : public QWidget {
   void TimeServerIpClicked();
   void DomainClicked();
 
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void ShowModel(const ServerControls& controls) override;
+  void ReadModel(ServerControls& controls) const override;
 
  private:
   void ConnectSignals();
   void SetAddressFieldsEnabled(bool enabled);
   void SetNameFieldsEnabled(bool enabled);
   void ShowPorts();
-  void ShowSlotAddresses(const ClockRecord& record);
-  ServerAddresses AddressesOfRows() const;
+  void ShowAddressRows(const ServerControls& controls);
 
   std::unique_ptr<Ui::Server> ui_;
   ClockSelection& selection_;
-  Notifier& notifier_;
   CodePage codePage_;
   std::array<Ipv4Edit*, kServerAddressRows> addressFields_{};
   std::array<QLineEdit*, kServerAddressRows> portFields_{};
