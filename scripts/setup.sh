@@ -12,6 +12,8 @@ packages=(
   libclang-rt-14-dev
   # settings files of the command line
   nlohmann-json3-dev
+  # marindo-cli's command line parser (header-only)
+  libcli11-dev
   # windows
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # test LAN and the clock simulator
@@ -20,6 +22,9 @@ packages=(
   xvfb xdotool imagemagick fonts-wqy-microhei
   # the Debian package (dpkg-shlibdeps, file) and its install test in a chroot
   dpkg-dev file desktop-file-utils debootstrap
+  # the package's man pages and files checked as Debian checks them; man -l
+  # reads the man pages as an operator would
+  lintian man-db
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #include "cli/CliArgs.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <map>
 #include <unordered_set>
 
 #include "platform/Ipv4.h"
@@ -117,11 +119,6 @@ constexpr std::string_view kLogHelp =
     "Downloads /usr/tftpfile/NAME (default log.txt) from each new-platform clock\n"
     "into DIR, as <address>log.txt; an existing file is never overwritten.\n";
 
-bool TakesValue(std::string_view option) {
-  return option == "--password-file" || option == "--unicast" || option == "--to" || option == "--clock" ||
-         option == "--parallel" || option == "--transfers" || option == "--rate";
-}
-
 // A whole number from `least` to `most`, as an option's value.
 std::optional<long> CountIn(std::string_view text, long least, long most) {
   if (text.empty() || text.size() > 9 || !std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
@@ -132,33 +129,123 @@ std::optional<long> CountIn(std::string_view text, long least, long most) {
   return value;
 }
 
-// The numeric options; false with `problem` set when one is not a number in its range.
-bool TakeNumber(CliArgs& args, std::string_view option, std::string_view text, std::string& problem) {
-  struct Limits {
-    std::string_view option;
-    long least;
-    long most;
+// The options as CLI11 reads them. None is bound to a variable: each value
+// is checked afterwards, in the order given, so that the first mistake on the
+// line is the one told, in our own words. No option is tied to a command, so
+// that "--unicast" after "show" is reported as misplaced rather than unknown.
+struct TextOption {
+  const CLI::Option* option;
+  std::optional<std::string> CliArgs::*slot;  // may be given once
+};
+
+struct NumberOption {
+  const CLI::Option* option;
+  long least;
+  long most;
+  void (*store)(CliArgs&, long);  // given more than once, the last one counts
+};
+
+// One option as it came on the line, with the number of other words CLI11
+// had set aside (unknown options, operands) before it and of the words left
+// to read after its value.
+struct Given {
+  const CLI::Option* option;
+  std::string value;
+  std::size_t wordsBefore;
+  std::size_t wordsAfter;
+};
+
+struct OptionSet {
+  const CLI::Option* help = nullptr;
+  const CLI::Option* json = nullptr;
+  std::array<TextOption, 4> texts{};
+  std::array<NumberOption, 3> numbers{};
+};
+
+OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std::vector<Given>& given) {
+  // The usage texts are ours, and so is what --help does.
+  app.set_help_flag();
+  // Unknown options and every operand land in remaining(), as given: a
+  // positional option of CLI11 would read "[a,b]" as a list of two.
+  app.allow_extras();
+  // Each value is written down as it is read; CLI11 itself refuses nothing.
+  const auto noted = [&](CLI::Option* option) {
+    option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->trigger_on_parse()
+        ->each([&app, &unread, &given, option](const std::string& value) {
+          given.push_back({option, value, app.remaining_size(), unread.size()});
+        });
+    return option;
   };
-  constexpr std::array<Limits, 3> kLimits{{{"--parallel", 1, 1024}, {"--transfers", 1, 64}, {"--rate", 1, 1000000}}};
-  const auto* limits = std::ranges::find(kLimits, option, &Limits::option);
-  const std::optional<long> value = CountIn(text, limits->least, limits->most);
-  if (!value) {
-    problem = std::string(option) + " takes a whole number from " + std::to_string(limits->least) + " to " +
-              std::to_string(limits->most);
-    return false;
-  }
-  if (option == "--parallel") args.parallel = static_cast<std::size_t>(*value);
-  if (option == "--transfers") args.transfers = static_cast<std::size_t>(*value);
-  if (option == "--rate") args.rate = static_cast<int>(*value);
-  return true;
+  const auto valued = [&](const std::string& name) { return noted(app.add_option(name)); };
+  OptionSet set;
+  set.help = noted(app.add_flag("-h,--help"));
+  set.json = noted(app.add_flag("--json"));
+  set.texts = {{{valued("--password-file"), &CliArgs::passwordFile},
+                {valued("--unicast"), &CliArgs::unicast},
+                {valued("--to"), &CliArgs::to},
+                {valued("--clock"), &CliArgs::clock}}};
+  set.numbers = {{
+      {valued("--parallel"), 1, 1024, [](CliArgs& args, long n) { args.parallel = static_cast<std::size_t>(n); }},
+      {valued("--transfers"), 1, 64, [](CliArgs& args, long n) { args.transfers = static_cast<std::size_t>(n); }},
+      {valued("--rate"), 1, 1000000, [](CliArgs& args, long n) { args.rate = static_cast<int>(n); }},
+  }};
+  return set;
 }
 
-std::optional<std::string>* OptionSlot(CliArgs& args, std::string_view option) {
-  if (option == "--password-file") return &args.passwordFile;
-  if (option == "--unicast") return &args.unicast;
-  if (option == "--to") return &args.to;
-  if (option == "--clock") return &args.clock;
-  return nullptr;
+// The words CLI11 set aside hold, in order, the unknown options, then "--"
+// if it was given, and every operand: a word with a dash before "--" is an
+// option. Returns the place of the first unknown option, or words.size().
+std::size_t TakeOperands(const std::vector<std::string>& words, CliArgs& args) {
+  std::size_t unknown = words.size();
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && word.size() > 1 && word.front() == '-') {
+      unknown = std::min(unknown, i);
+    } else if (args.command.empty() && args.operands.empty() && FindCommand(word) != nullptr) {
+      args.command = word;
+    } else {
+      args.operands.push_back(word);
+    }
+  }
+  return unknown;
+}
+
+// CLI11 reads "--rate= 500" as "--rate 500"; an empty value after "=" is
+// taken as none instead, so that "--password-file= apply ..." does not read
+// the command as the file.
+bool EmptyAfterEquals(std::span<const std::string> line, const Given& given) {
+  const std::size_t at = line.size() - given.wordsAfter - 1;  // the word that gave the value
+  const std::string assigned = given.option->get_name() + "=";
+  return line[at] != assigned + given.value && at > 0 && line[at - 1] == assigned;
+}
+
+std::optional<std::string> TakeOption(std::span<const std::string> line, const OptionSet& set, const Given& given,
+                                      std::map<const CLI::Option*, int>& seen, CliArgs& args) {
+  const CLI::Option* option = given.option;
+  if (option == set.help || option == set.json) {
+    // A flag holds "true"; anything else came as --flag=VALUE.
+    if (given.value != "true") return "unknown option \"" + option->get_name() + "=" + given.value + "\"";
+    (option == set.help ? args.help : args.json) = true;
+    return std::nullopt;
+  }
+  if (EmptyAfterEquals(line, given)) return option->get_name() + " needs a value";
+  if (const auto* text = std::ranges::find(set.texts, option, &TextOption::option); text != set.texts.end()) {
+    if (seen[option]++ > 0) return option->get_name() + " is given twice";
+    args.*(text->slot) = given.value;
+    return std::nullopt;
+  }
+  const auto* number = std::ranges::find(set.numbers, option, &NumberOption::option);
+  const std::optional<long> count = CountIn(given.value, number->least, number->most);
+  if (!count) {
+    return option->get_name() + " takes a whole number from " + std::to_string(number->least) + " to " +
+           std::to_string(number->most);
+  }
+  number->store(args, *count);
+  return std::nullopt;
 }
 
 std::optional<std::string> CheckOptionFitsCommand(const CliArgs& args) {
@@ -184,34 +271,32 @@ std::optional<std::string> CheckOperands(const CliArgs& args) {
 }  // namespace
 
 std::variant<CliArgs, std::string> ParseCliArgs(std::span<const std::string> args) {
-  CliArgs parsed;
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-      parsed.help = true;
-    } else if (!optionsEnded && arg == "--json") {
-      parsed.json = true;
-    } else if (!optionsEnded && TakesValue(arg)) {
-      if (i + 1 >= args.size()) return arg + " needs a value";
-      std::optional<std::string>* slot = OptionSlot(parsed, arg);
-      if (slot == nullptr) {
-        std::string problem;
-        if (!TakeNumber(parsed, arg, args[++i], problem)) return problem;
-        continue;
-      }
-      if (slot->has_value()) return arg + " is given twice";
-      *slot = args[++i];
-    } else if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
-      return "unknown option \"" + arg + "\"";
-    } else if (parsed.command.empty() && parsed.operands.empty() && FindCommand(arg) != nullptr) {
-      parsed.command = arg;
-    } else {
-      parsed.operands.push_back(arg);
-    }
+  CLI::App app;
+  // CLI11 takes the words last one first, and pops each one it reads.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<Given> given;
+  const OptionSet set = AddOptions(app, reversed, given);
+  std::optional<std::string> missingValue;
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch&) {
+    // An option's value is whatever word follows it, so only the last word
+    // of the line ("--rate", "--rate=") can lack one. Everything before it
+    // has been read, and a mistake there comes first.
+    const std::string& last = args.back();
+    missingValue = last.substr(0, last.find('=')) + " needs a value";
+  } catch (const CLI::ParseError& error) {
+    return error.what();
   }
+  CliArgs parsed;
+  const std::size_t unknown = TakeOperands(app.remaining(), parsed);
+  std::map<const CLI::Option*, int> seen;
+  for (const Given& option : given) {
+    if (unknown < option.wordsBefore) break;
+    if (auto problem = TakeOption(args, set, option, seen, parsed)) return *problem;
+  }
+  if (unknown < app.remaining_size()) return "unknown option \"" + app.remaining()[unknown] + "\"";
+  if (missingValue) return *missingValue;
   if (auto problem = CheckOperands(parsed)) return *problem;
   if (auto problem = CheckOptionFitsCommand(parsed)) return *problem;
   return parsed;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,92 @@ TEST(CliArgsTest, RefusesMalformedCommandLines) {
     const auto parsed = Parse(c.args);
     ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << c.expected;
     EXPECT_EQ(std::get<std::string>(parsed), c.expected);
+  }
+}
+
+// How words become options, values and operands: "--name=value" as well as
+// "--name value", "--" before operands that look like options, options after
+// the operands, and operands passed on exactly as given.
+TEST(CliArgsTest, ReadsEachWordAsOptionValueOrOperand) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::string> passwordFile;
+    std::optional<std::string> unicast;
+    bool json;
+    std::size_t parallel;
+    int rate;
+  };
+  const Case cases[] = {
+      {{"--rate=500", "search", "10.0.0.0/24"}, "search", {"10.0.0.0/24"}, {}, {}, false, 64, 500},
+      {{"search", "--unicast=10.0.0.1", "--json"}, "search", {}, {}, "10.0.0.1", true, 64, 10000},
+      {{"backup", "all", "--parallel", "8", "--password-file=/tmp/pw"}, "backup", {"all"}, "/tmp/pw", {}, false, 8,
+       10000},
+      // A value option takes the next word, whatever it looks like.
+      {{"--password-file", "--json", "backup", "all"}, "backup", {"all"}, "--json", {}, false, 64, 10000},
+      {{"--password-file", "--", "backup", "all"}, "backup", {"all"}, "--", {}, false, 64, 10000},
+      // After "--" every word is an operand, the command word included.
+      {{"--", "show", "all", "--json"}, "show", {"all", "--json"}, {}, {}, false, 64, 10000},
+      {{"show", "--", "-", "--"}, "show", {"-", "--"}, {}, {}, false, 64, 10000},
+      // Given again, the last number counts; flags may come twice.
+      {{"--parallel", "5", "--json", "backup", "all", "--parallel", "7", "--json"}, "backup", {"all"}, {}, {}, true, 7,
+       10000},
+      // Brackets, commas and empty words are operands as they stand.
+      {{"show", "[10.0.0.1,10.0.0.2]", ""}, "show", {"[10.0.0.1,10.0.0.2]", ""}, {}, {}, false, 64, 10000},
+      {{"--password-file", "", "apply", "all", "{}"}, "apply", {"all", "{}"}, "", {}, false, 64, 10000},
+  };
+  for (const Case& c : cases) {
+    const std::string line = ::testing::PrintToString(c.args);
+    const auto parsed = Parse(c.args);
+    ASSERT_TRUE(std::holds_alternative<CliArgs>(parsed)) << line << ": " << std::get<std::string>(parsed);
+    const CliArgs& args = std::get<CliArgs>(parsed);
+    EXPECT_EQ(args.command, c.command) << line;
+    EXPECT_EQ(args.operands, c.operands) << line;
+    EXPECT_EQ(args.passwordFile, c.passwordFile) << line;
+    EXPECT_EQ(args.unicast, c.unicast) << line;
+    EXPECT_EQ(args.json, c.json) << line;
+    EXPECT_FALSE(args.help) << line;
+    EXPECT_EQ(args.parallel, c.parallel) << line;
+    EXPECT_EQ(args.rate, c.rate) << line;
+  }
+}
+
+// Forms a general option parser accepts but this command line does not, and a
+// line with several mistakes: the first one from the left is told.
+TEST(CliArgsTest, RefusesTheFirstMistakeFromTheLeft) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"--password-file=a", "--password-file", "b", "search"}, "--password-file is given twice"},
+      {{"restore", "f.json", "--clock", "A1", "--clock=B2"}, "--clock is given twice"},
+      {{"--parallel", "5", "--parallel", "0", "backup", "all"}, "--parallel takes a whole number from 1 to 1024"},
+      {{"--rate=0x10", "search"}, "--rate takes a whole number from 1 to 1000000"},
+      // An empty value after "=" is none; the next word is not taken instead.
+      {{"search", "--rate="}, "--rate needs a value"},
+      {{"--password-file=", "apply", "all", "f.json"}, "--password-file needs a value"},
+      {{"--json=no", "search"}, "unknown option \"--json=no\""},
+      {{"--help=1"}, "unknown option \"--help=1\""},
+      {{"search", "-x"}, "unknown option \"-x\""},
+      {{"search", "-5"}, "unknown option \"-5\""},
+      {{"search", "---unicast", "10.0.0.1"}, "unknown option \"---unicast\""},
+      {{"--Json", "search"}, "unknown option \"--Json\""},
+      {{"--jso", "search"}, "unknown option \"--jso\""},
+      {{"--", "--help"}, "unknown command \"--help\""},
+      {{"--verbose", "--rate", "0", "search"}, "unknown option \"--verbose\""},
+      {{"--rate", "0", "--verbose", "search"}, "--rate takes a whole number from 1 to 1000000"},
+      {{"--rate", "0", "search", "--unicast"}, "--rate takes a whole number from 1 to 1000000"},
+      {{"search", "--verbose", "--unicast"}, "unknown option \"--verbose\""},
+      {{"--to", "10.0.0.1", "search", "--unicast"}, "--unicast needs a value"},
+      {{"backup", "--parallel", "0", "--transfers", "99"}, "--parallel takes a whole number from 1 to 1024"},
+      {{"backup", "--transfers", "99", "--parallel", "0"}, "--transfers takes a whole number from 1 to 64"},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = Parse(c.args);
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(std::get<std::string>(parsed), c.expected) << ::testing::PrintToString(c.args);
   }
 }
 
