@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "tftp/TftpClient.h"
 #include "platform/Ipv4.h"
+#include "tftp/TftpClient.h"
 
 namespace {
 

@@ -13,17 +13,17 @@
 #include "app/LabelEditDelegate.h"
 #include "app/ProgramIcon.h"
 #include "app/WaitPainter.h"
-#include "link/CommandCodes.h"
 #include "bells/Bell.h"
+#include "link/CommandCodes.h"
 #include "maint/Log.h"
 #include "maint/System.h"
 #include "pages/Basic.h"
-#include "settings/ModifyMessages.h"
 #include "pages/Other.h"
-#include "widgets/PageControls.h"
 #include "pages/Server.h"
 #include "platform/CodePage.h"
+#include "settings/ModifyMessages.h"
 #include "ui_CMarindoDlg.h"
+#include "widgets/PageControls.h"
 
 namespace marindo {
 namespace {

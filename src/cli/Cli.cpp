@@ -15,18 +15,18 @@
 #include <variant>
 #include <vector>
 
-#include "clocks/PasswordStore.h"
 #include "cli/CliArgs.h"
 #include "cli/CliOutput.h"
 #include "cli/ClockSession.h"
-#include "settings/SettingsJson.h"
 #include "clocks/ClockNames.h"
+#include "clocks/PasswordStore.h"
 #include "link/CommandCodes.h"
 #include "link/SiteEngine.h"
+#include "platform/Ipv4.h"
 #include "settings/FirmwareUpgrade.h"
 #include "settings/LogDownload.h"
 #include "settings/ModifyMessages.h"
-#include "platform/Ipv4.h"
+#include "settings/SettingsJson.h"
 
 namespace marindo {
 namespace {

@@ -13,11 +13,11 @@
 
 #include "cli/CliTerminal.h"
 #include "link/LinkTimings.h"
-#include "tftp/TftpClient.h"
 #include "platform/Adapters.h"
 #include "platform/CodePage.h"
 #include "platform/Neighbours.h"
 #include "platform/PortProbe.h"
+#include "tftp/TftpClient.h"
 
 namespace marindo {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "settings/BasicSettings.h"
 #include "platform/Ipv4.h"
+#include "settings/BasicSettings.h"
 
 namespace marindo {
 namespace {
@@ -78,12 +78,6 @@ std::string TextTable::Render() const {
     }
     text += line + "\n";
   }
-  return text;
-}
-
-std::string MacText(const std::array<std::uint8_t, 6>& mac) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
   return text;
 }
 

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "settings/SettingsJson.h"
 #include "clocks/ClockNames.h"
 #include "clocks/ClockRecord.h"
+#include "settings/SettingsJson.h"
+#include "settings/SystemSettings.h"
 
 namespace marindo {
 
@@ -24,8 +25,6 @@ class TextTable {
   std::vector<std::vector<std::string>> rows_;
 };
 
-// "00-1A-2B-3C-4D-5E", as the System page shows it.
-std::string MacText(const std::array<std::uint8_t, 6>& mac);
 // How long ago a synchronisation was: "45 s", "12 min", "3 h 5 min", "2 d 4 h";
 // "never" for time 0, "in the future" when the clock is ahead of us.
 std::string AgeText(std::int64_t now, std::uint32_t lastSyncTime);

@@ -12,8 +12,8 @@
 #include <cmath>
 #include <fstream>
 
-#include "settings/FirmwareUpgrade.h"
 #include "platform/FileReplace.h"
+#include "settings/FirmwareUpgrade.h"
 
 namespace marindo {
 namespace {

@@ -3,8 +3,8 @@
 #include <QKeyEvent>
 
 #include "settings/LogDownload.h"
-#include "widgets/PageControls.h"
 #include "ui_Log.h"
+#include "widgets/PageControls.h"
 
 namespace marindo {
 

@@ -6,9 +6,9 @@
 
 #include "clocks/ClockSelection.h"
 #include "maint/Choosers.h"
-#include "tftp/TftpClient.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "tftp/TftpClient.h"
 
 class QKeyEvent;
 

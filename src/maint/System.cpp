@@ -4,24 +4,12 @@
 #include <QRegularExpressionValidator>
 
 #include "settings/FirmwareUpgrade.h"
+#include "settings/SystemSettings.h"
+#include "ui_System.h"
 #include "widgets/Ipv4Edit.h"
 #include "widgets/PageControls.h"
-#include "ui_System.h"
 
 namespace marindo {
-namespace {
-
-QString MacText(const std::array<std::uint8_t, 6>& mac) {
-  return QString::asprintf("%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-}
-
-// The clock's uptime in days. A clock that reports no system information
-// (an older model) keeps its day count in the first byte of its text reply.
-unsigned UptimeDays(const ClockRecord& record) {
-  return record.uptimeDays != 0 ? record.uptimeDays : record.textLead;
-}
-
-}  // namespace
 
 System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, QWidget* parent,
                MaintChoosers& choosers, TftpTimings timings, CodePage codePage, TftpIo& io)
@@ -53,13 +41,13 @@ void System::ShowAddresses(std::uint32_t ip) {
   const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
   if (record == nullptr) return;
   ui_->upgradeAddress->SetAddress(record->ip);
-  ui_->mac->setText(MacText(record->mac));
+  ui_->mac->setText(QString::fromStdString(MacText(record->mac)));
 }
 
 void System::ShowUptime(std::uint32_t ip) {
   const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
   if (record == nullptr) return;
-  ui_->uptime->setText(QString::number(UptimeDays(*record)));
+  ui_->uptime->setText(QString::number(SystemInfoFromRecord(*record).uptimeDays));
 }
 
 // The clocks' loaders look at the path as the clock's code page spells it.

@@ -8,9 +8,9 @@
 #include "clocks/ClockSelection.h"
 #include "link/ClockLink.h"
 #include "maint/Choosers.h"
-#include "tftp/TftpClient.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "tftp/TftpClient.h"
 
 class QKeyEvent;
 

@@ -15,14 +15,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "settings/BellEntry.h"
 #include "clocks/ClockRecord.h"
 #include "link/ClockFrame.h"
+#include "platform/CodePage.h"
 #include "settings/BasicSettings.h"
+#include "settings/BellEntry.h"
 #include "settings/OtherFrames.h"
 #include "settings/ServerFrame.h"
 #include "settings/SettingsLists.h"
-#include "platform/CodePage.h"
 
 namespace marindo {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "tftp/TftpPackets.h"
 #include "platform/Ipv4.h"
+#include "tftp/TftpPackets.h"
 
 namespace marindo {
 namespace {

@@ -6,9 +6,9 @@
 #include <span>
 #include <string_view>
 
-#include "tftp/TftpIo.h"
 #include "platform/CodePage.h"
 #include "platform/WaitPacer.h"
+#include "tftp/TftpIo.h"
 
 namespace marindo {
 

@@ -28,9 +28,9 @@
 #include "link/LinkTestFakes.h"
 #include "link/ReplyDecoders.h"
 #include "pages/Basic.h"
-#include "widgets/Ipv4Edit.h"
 #include "pages/Other.h"
 #include "pages/Server.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo {
 namespace {

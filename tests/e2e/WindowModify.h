@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "link/ClockLink.h"
-#include "settings/ModifyMessages.h"
 #include "platform/Notifier.h"
+#include "settings/ModifyMessages.h"
 
 namespace marindo::e2e {
 

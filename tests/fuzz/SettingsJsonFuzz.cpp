@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "settings/SettingsJson.h"
 #include "link/ReplyDecoders.h"
+#include "settings/SettingsJson.h"
 
 namespace {
 

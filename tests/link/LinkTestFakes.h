@@ -12,9 +12,9 @@
 
 #include "link/ClockFrame.h"
 #include "platform/Adapters.h"
+#include "platform/Ipv4.h"
 #include "platform/Neighbours.h"
 #include "platform/Notifier.h"
-#include "platform/Ipv4.h"
 #include "platform/PortProbe.h"
 
 namespace marindo::testing {

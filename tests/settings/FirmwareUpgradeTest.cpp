@@ -7,8 +7,8 @@
 #include <climits>
 #include <vector>
 
-#include "settings/LogDownload.h"
 #include "platform/CodePage.h"
+#include "settings/LogDownload.h"
 
 namespace marindo {
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "tftp/TftpPackets.h"
 #include "platform/UdpSocket.h"
+#include "tftp/TftpPackets.h"
 
 namespace marindo {
 namespace {

@@ -15,10 +15,10 @@
 #include <QTest>
 
 #include "app/CMarindoApp.h"
-#include "clocks/FileSizeLimit.h"
 #include "app/Login.h"
 #include "app/loginpasswd.h"
 #include "app/windows/WidgetTestSupport.h"
+#include "clocks/FileSizeLimit.h"
 
 namespace marindo {
 namespace {

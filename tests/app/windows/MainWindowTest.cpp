@@ -21,11 +21,11 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMarindoDlg.h"
-#include "clocks/ClockNames.h"
-#include "widgets/Ipv4Edit.h"
-#include "settings/ModifyMessages.h"
 #include "app/windows/WidgetTestSupport.h"
+#include "clocks/ClockNames.h"
 #include "link/CommandCodes.h"
+#include "settings/ModifyMessages.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo {
 namespace {

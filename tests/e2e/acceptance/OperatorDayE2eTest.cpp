@@ -43,12 +43,12 @@
 #include "app/CMarindoDlg.h"
 #include "app/Login.h"
 #include "app/MessageBoxNotifier.h"
-#include "clocks/PasswordStore.h"
 #include "app/loginpasswd.h"
 #include "app/windows/WidgetTestSupport.h"
 #include "bells/Bell.h"
 #include "bells/BellPage.h"
 #include "clocks/ClockNames.h"
+#include "clocks/PasswordStore.h"
 #include "tftp/TftpClient.h"
 #include "widgets/Ipv4Edit.h"
 

@@ -13,9 +13,9 @@
 
 #include "E2eSupport.h"
 #include "WindowModify.h"
+#include "link/CommandCodes.h"
 #include "pages/Basic.h"
 #include "widgets/Ipv4Edit.h"
-#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {

@@ -14,10 +14,10 @@
 #include <iterator>
 
 #include "E2eSupport.h"
+#include "link/CommandCodes.h"
 #include "maint/Log.h"
 #include "maint/System.h"
 #include "widgets/Ipv4Edit.h"
-#include "link/CommandCodes.h"
 
 namespace marindo::e2e {
 namespace {

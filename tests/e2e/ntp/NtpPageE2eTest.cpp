@@ -11,9 +11,9 @@
 
 #include "E2eSupport.h"
 #include "WindowModify.h"
-#include "widgets/Ipv4Edit.h"
-#include "pages/Server.h"
 #include "link/CommandCodes.h"
+#include "pages/Server.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo::e2e {
 namespace {

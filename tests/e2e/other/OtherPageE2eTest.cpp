@@ -15,8 +15,8 @@
 
 #include "E2eSupport.h"
 #include "WindowModify.h"
-#include "pages/Other.h"
 #include "link/CommandCodes.h"
+#include "pages/Other.h"
 
 namespace marindo::e2e {
 namespace {

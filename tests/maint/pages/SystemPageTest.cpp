@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
-#include "widgets/Ipv4Edit.h"
 #include "maint/pages/MaintPagesTestSupport.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo {
 namespace {
