@@ -1,16 +1,14 @@
 #include "maint/Log.h"
 
-#include <QKeyEvent>
 
 #include "settings/LogDownload.h"
 #include "ui_Log.h"
-#include "widgets/PageControls.h"
 
 namespace marindo {
 
 Log::Log(ClockSelection& selection, Notifier& notifier, QWidget* parent, MaintChoosers& choosers,
          TftpTimings timings, CodePage codePage, TftpIo& io)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::Log>()),
       selection_(selection),
       notifier_(notifier),
@@ -21,12 +19,6 @@ Log::Log(ClockSelection& selection, Notifier& notifier, QWidget* parent, MaintCh
 }
 
 Log::~Log() = default;
-
-// The page sits in the main window's dialog: Enter and Escape must not reach
-// it and press Modify or close the program.
-void Log::keyPressEvent(QKeyEvent* event) {
-  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
-}
 
 void Log::SetFieldsEnabled(bool enabled) {
   ui_->fileName->setEnabled(enabled);
@@ -54,12 +46,12 @@ void Log::StartDownload() {
   const std::uint32_t ip = record->ip;
   const std::string name = ui_->fileName->text().toStdString();
   if (name.empty()) {
-    notifier_.ShowMessage(kFillInFileName);
+    ReportFieldError(kFillInFileName);
     return;
   }
   const std::string folder = ui_->savePath->text().toStdString();
   if (folder.empty()) {
-    notifier_.ShowMessage(kSelectSavePath);
+    ReportFieldError(kSelectSavePath);
     return;
   }
   const DownloadOutcome outcome = tftp_.DownloadFile(ip, name, folder);

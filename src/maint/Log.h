@@ -2,15 +2,12 @@
 
 #include <memory>
 
-#include <QWidget>
-
 #include "clocks/ClockSelection.h"
 #include "maint/Choosers.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
 #include "tftp/TftpClient.h"
-
-class QKeyEvent;
+#include "widgets/SettingsPage.h"
 
 namespace Ui {
 class Log;
@@ -19,7 +16,7 @@ class Log;
 namespace marindo {
 
 // The "Log Info" tab: the download of a log file from the selected clock.
-class Log : public QWidget {
+class Log : public SettingsPage {
   Q_OBJECT
 
  public:
@@ -38,9 +35,6 @@ class Log : public QWidget {
   void StartDownload();
   // The page's transfer client, for the window to tune how it waits.
   TftpClient& Tftp() { return tftp_; }
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void SetFieldsEnabled(bool enabled);

@@ -1,19 +1,17 @@
 #include "maint/System.h"
 
-#include <QKeyEvent>
 #include <QRegularExpressionValidator>
 
 #include "settings/FirmwareUpgrade.h"
 #include "settings/SystemSettings.h"
 #include "ui_System.h"
 #include "widgets/Ipv4Edit.h"
-#include "widgets/PageControls.h"
 
 namespace marindo {
 
 System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, QWidget* parent,
                MaintChoosers& choosers, TftpTimings timings, CodePage codePage, TftpIo& io)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::System>()),
       link_(link),
       selection_(selection),
@@ -31,12 +29,6 @@ System::System(ClockLink& link, ClockSelection& selection, Notifier& notifier, Q
 
 System::~System() = default;
 
-// The page sits in the main window's dialog: Enter and Escape must not reach
-// it and press Modify or close the program.
-void System::keyPressEvent(QKeyEvent* event) {
-  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
-}
-
 void System::ShowAddresses(std::uint32_t ip) {
   const ClockRecord* record = ip != 0 ? link_.FindByIp(ip) : nullptr;
   if (record == nullptr) return;
@@ -53,7 +45,7 @@ void System::ShowUptime(std::uint32_t ip) {
 // The clocks' loaders look at the path as the clock's code page spells it.
 bool System::AcceptsFirmware(const QString& path, bool newPlatform) {
   if (FirmwareTypeAccepted(ToCodePage(path.toStdString(), codePage_), newPlatform)) return true;
-  notifier_.ShowMessage(FirmwareTypeRefusal(newPlatform));
+  ReportFieldError(FirmwareTypeRefusal(newPlatform));
   return false;
 }
 

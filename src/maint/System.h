@@ -3,16 +3,13 @@
 #include <cstdint>
 #include <memory>
 
-#include <QWidget>
-
 #include "clocks/ClockSelection.h"
 #include "link/ClockLink.h"
 #include "maint/Choosers.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
 #include "tftp/TftpClient.h"
-
-class QKeyEvent;
+#include "widgets/SettingsPage.h"
 
 namespace Ui {
 class System;
@@ -22,7 +19,7 @@ namespace marindo {
 
 // The "System  Info" tab: the selected clock's address and MAC, and the
 // firmware upgrade. The page follows its own uploads as their UploadProgress.
-class System : public QWidget, public UploadProgress {
+class System : public SettingsPage, public UploadProgress {
   Q_OBJECT
 
  public:
@@ -49,9 +46,6 @@ class System : public QWidget, public UploadProgress {
   std::uint64_t UpgradeCount() const { return upgradeCount_; }
   // The page's transfer client, for the window to tune how it waits.
   TftpClient& Tftp() { return tftp_; }
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   bool AcceptsFirmware(const QString& path, bool newPlatform);
