@@ -42,6 +42,29 @@ foreach(size IN LISTS marindo_icon_sizes)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 
+# Man pages go in compressed, as Debian wants them: gzip -n leaves out the
+# name and time stamp, so the same page always packs to the same bytes.
+# Component "manuals" (the package holds every component) lets the pages and
+# the completion be installed without building the programs.
+find_program(MARINDO_GZIP gzip REQUIRED)
+set(marindo_man_pages marindo.1 marindo-cli.1)
+set(marindo_man_dir ${PROJECT_BINARY_DIR}/packaging/man)
+set(marindo_man_gz "")
+foreach(page IN LISTS marindo_man_pages)
+  add_custom_command(
+    OUTPUT ${marindo_man_dir}/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/man/${page} ${marindo_man_dir}/${page}
+    COMMAND ${MARINDO_GZIP} -n -9 -f ${marindo_man_dir}/${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}
+    COMMENT "Compressing the man page ${page}"
+    VERBATIM)
+  list(APPEND marindo_man_gz ${marindo_man_dir}/${page}.gz)
+endforeach()
+add_custom_target(marindo_man_pages ALL DEPENDS ${marindo_man_gz})
+install(FILES ${marindo_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manuals)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/marindo-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT manuals)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME marindo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -2,8 +2,9 @@
 # Proves that the marindo package installs on a fresh Debian 12 and starts:
 # a minbase debootstrap of bookworm in build/pkgtest/root gets the package
 # with `apt-get install ./marindo_*.deb` (Qt comes from the registry), the
-# installed files, the operators' group and the settings folder's access are
-# checked, and marindo is started as an operator against an Xvfb display of
+# installed files (man pages and bash completion included), the operators'
+# group and the settings folder's access are checked, lintian (when installed)
+# must find nothing wrong with the man pages, and marindo is started as an operator against an Xvfb display of
 # this machine until its login window shows. It is never logged in: the main
 # window would open the clock socket, and the program runs in a network
 # namespace of its own with nothing but loopback anyway. The package is then
@@ -296,8 +297,55 @@ check_installed_files() {
   for size in 16 32 48 64; do
     check "${size}x$size icon installed" test -s "$root/usr/share/icons/hicolor/${size}x$size/apps/marindo.png"
   done
+  check "man page marindo(1) installed and readable" man_page_names "$root/usr/share/man/man1/marindo.1.gz" marindo
+  check "man page marindo-cli(1) installed and readable" \
+    man_page_names "$root/usr/share/man/man1/marindo-cli.1.gz" marindo-cli
+  check "bash completion of marindo-cli installed" \
+    completion_bound "$root/usr/share/bash-completion/completions/marindo-cli"
   check "group marindo exists" group_exists
   check "$settings_folder is root:marindo 2770" has_owner_and_mode "$settings_folder" "root:marindo 2770"
+}
+
+# A compressed man page whose NAME line names the program, as man shows it
+# (zcat reads it where man-db is missing).
+man_page_names() {
+  local file=$1 program=$2 text
+  [ -s "$file" ] || return 1
+  if command -v man >/dev/null 2>&1; then
+    text=$(MANWIDTH=80 man -l "$file" 2>/dev/null) || return 1
+    grep -Eq "^[[:space:]]+${program}[[:space:]]+-[[:space:]]" <<<"$text"
+  else
+    text=$(zcat "$file") || return 1
+    grep -Fq "${program//-/\\-} \\- " <<<"$text"
+  fi
+}
+
+# The completion file, sourced by bash, completes marindo-cli.
+completion_bound() {
+  [ -s "$1" ] && bash -c 'source "$1" && complete -p marindo-cli' bash "$1" >/dev/null 2>&1
+}
+
+# Debian's own checks of the package, run on this machine. The man pages must
+# pass them; whatever else lintian reports (a package built by CPack has no
+# changelog or copyright file, for one) is printed and fails nothing here.
+check_lintian() {
+  local deb=$1 report="$work/lintian.log" manuals others
+  if ! command -v lintian >/dev/null 2>&1; then
+    say "lintian is missing (bash scripts/setup.sh installs it): the package's lintian checks are skipped"
+    return
+  fi
+  lintian --tag-display-limit 0 "$deb" >"$report" 2>&1 || true
+  local about_manuals='manpage|manual-page|whatis|groff-message|usr/share/man/'
+  manuals=$(grep -E '^[EW]: ' "$report" | grep -E "$about_manuals" || true)
+  others=$(grep -E '^E: ' "$report" | grep -Ev "$about_manuals" || true)
+  check "lintian finds nothing wrong with the man pages" test -z "$manuals"
+  if [ -n "$manuals" ]; then
+    printf '%s\n' "$manuals" | sed 's/^/  /'
+  fi
+  if [ -n "$others" ]; then
+    say "lintian's other errors (not checked here; the whole report is $report):"
+    printf '%s\n' "$others" | sed 's/^/  /'
+  fi
 }
 
 # The program writes its settings through a temporary file renamed over the
@@ -590,6 +638,7 @@ run() {
   install_package "$deb"
 
   check_installed_files
+  check_lintian "$deb"
   check_folder_access
   check_program_starts
   check_reinstall_repairs_access "$deb"
