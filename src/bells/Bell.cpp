@@ -1,5 +1,9 @@
 #include "bells/Bell.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
 #include "ui_Bell.h"
 
 namespace marindo {
@@ -17,22 +21,16 @@ constexpr std::array<SubPage, Bell::kPages> kSubPages{{
     {"Bell3", " Bells 21-30", 21},
 }};
 
-BellPage::Entries EntriesFrom(const BellTable& bells, int firstBell) {
-  BellPage::Entries entries{};
-  for (int row = 0; row < BellPage::kRows; ++row) {
-    entries[static_cast<std::size_t>(row)] = BellAt(bells, firstBell - 1 + row);
-  }
-  return entries;
-}
+// Where a sub-page's rows sit among the 30.
+std::size_t FirstPosition(const BellPage& page) { return static_cast<std::size_t>(page.FirstBell() - 1); }
 
 }  // namespace
 
 Bell::Bell(ClockList& clocks, ClockSelection& selection, Notifier& notifier, QWidget* parent)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::Bell>()),
       clocks_(clocks),
-      selection_(selection),
-      notifier_(notifier) {
+      selection_(selection) {
   ui_->setupUi(this);
   for (std::size_t i = 0; i < kSubPages.size(); ++i) {
     pages_[i] = new BellPage(kSubPages[i].firstBell, ui_->bellTabs);
@@ -49,14 +47,34 @@ BellPage& Bell::Page(int index) { return *pages_.at(static_cast<std::size_t>(ind
 void Bell::ShowClockBells(std::uint32_t ip) {
   const ClockRecord* record = clocks_.FindByIp(ip);
   if (record == nullptr) return;
-  for (BellPage* page : pages_) page->ClearBellRows();
-  for (BellPage* page : pages_) page->FillBellRows(EntriesFrom(record->bells, page->FirstBell()));
+  ShowModel(BellRowsFromRecord(*record));
+}
+
+void Bell::ShowModel(const BellRows& rows) {
+  for (BellPage* page : pages_) {
+    BellPage::Rows shown{};
+    std::copy_n(rows.begin() + static_cast<std::ptrdiff_t>(FirstPosition(*page)), shown.size(), shown.begin());
+    page->ShowModel(shown);
+  }
+}
+
+void Bell::ReadModel(BellRows& rows) const {
+  for (const BellPage* page : pages_) {
+    BellPage::Rows read{};
+    page->ReadModel(read);
+    std::copy(read.begin(), read.end(), rows.begin() + static_cast<std::ptrdiff_t>(FirstPosition(*page)));
+  }
 }
 
 std::optional<ClockFrame> Bell::BuildBellWrite() {
   ClockRecord* record = SelectedClock();
   if (record == nullptr) return std::nullopt;
-  if (!ReadBellRows(AllRows(), record->bells, notifier_)) return std::nullopt;
+  BellRows rows{};
+  ReadModel(rows);
+  if (const std::optional<std::string> refusal = ReadBellRows(rows, record->bells)) {
+    ReportFieldError(*refusal);
+    return std::nullopt;
+  }
   return BellWriteFrame(record->bells);
 }
 
@@ -65,16 +83,6 @@ std::optional<ClockFrame> Bell::BuildBellWrite() {
 ClockRecord* Bell::SelectedClock() {
   const std::optional<std::uint32_t> ip = selection_.SelectedClockIp();
   return ip ? clocks_.FindByIp(*ip) : nullptr;
-}
-
-BellRows Bell::AllRows() const {
-  BellRows rows{};
-  for (const BellPage* page : pages_) {
-    for (int row = 0; row < BellPage::kRows; ++row) {
-      rows[static_cast<std::size_t>(page->FirstBell() - 1 + row)] = page->Row(row);
-    }
-  }
-  return rows;
 }
 
 }  // namespace marindo

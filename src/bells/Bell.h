@@ -5,14 +5,13 @@
 #include <memory>
 #include <optional>
 
-#include <QWidget>
-
-#include "settings/BellEntry.h"
 #include "bells/BellPage.h"
 #include "clocks/ClockList.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
 #include "platform/Notifier.h"
+#include "settings/BellEntry.h"
+#include "widgets/SettingsPage.h"
 
 namespace Ui {
 class Bell;
@@ -21,9 +20,10 @@ class Bell;
 namespace marindo {
 
 // The "Bell  Info" tab: the 30 bells of the selected clock on three inner
-// tabs of ten bells each. It keeps no schedule of its own: rows are filled
-// from the clock's record and read back into it on a write.
-class Bell : public QWidget {
+// tabs of ten bells each, a view over the bell section. It keeps no schedule
+// of its own: rows are shown from the clock's record and read back into it on
+// a write.
+class Bell : public SettingsPage, public ModelView<BellRows> {
   Q_OBJECT
 
  public:
@@ -42,14 +42,16 @@ class Bell : public QWidget {
   // refused (the operator has been told which).
   std::optional<ClockFrame> BuildBellWrite();
 
+  // Bell 1 first; every control of the three sub-pages becomes usable.
+  void ShowModel(const BellRows& rows) override;
+  void ReadModel(BellRows& rows) const override;
+
  private:
   ClockRecord* SelectedClock();
-  BellRows AllRows() const;
 
   std::unique_ptr<Ui::Bell> ui_;
   ClockList& clocks_;
   ClockSelection& selection_;
-  Notifier& notifier_;
   std::array<BellPage*, kPages> pages_{};
 };
 

@@ -101,10 +101,21 @@ void BellPage::ClearBellRows() {
 }
 
 void BellPage::FillBellRows(const Entries& entries) {
+  Rows rows{};
+  for (std::size_t row = 0; row < rows.size(); ++row) rows[row] = RowFromEntry(entries[row]);
+  ShowModel(rows);
+}
+
+void BellPage::ShowModel(const Rows& rows) {
   for (std::size_t row = 0; row < rows_.size(); ++row) {
-    ShowRow(rows_[row], RowFromEntry(entries[row]));
+    ShowRow(rows_[row], rows[row]);
+    rows_[row].enable->setEnabled(true);
     SetRowUsable(rows_[row], true);
   }
+}
+
+void BellPage::ReadModel(Rows& rows) const {
+  for (int row = 0; row < kRows; ++row) rows[static_cast<std::size_t>(row)] = Row(row);
 }
 
 void BellPage::CleanBellRows() {

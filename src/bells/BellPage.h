@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "settings/BellEntry.h"
+#include "widgets/SettingsPage.h"
 
 class QCheckBox;
 class QComboBox;
@@ -16,14 +17,20 @@ class BellPage;
 
 namespace marindo {
 
-// One sub-page of ten bells. The bell tab holds three of them, Bell1, Bell2
-// and Bell3, which differ only in their bell numbers. A row is emptied (only
-// its enable box usable), filled from a clock's bells, or edited from either.
-class BellPage : public QWidget {
+// The rows of one sub-page.
+inline constexpr int kBellRowsPerPage = 10;
+using BellPageRows = std::array<BellRow, kBellRowsPerPage>;
+
+// One sub-page of ten bells, a view over their rows. The bell tab holds
+// three of them, Bell1, Bell2 and Bell3, which differ only in their bell
+// numbers. A row is emptied (only its enable box usable), filled from a
+// clock's bells, or edited from either.
+class BellPage : public QWidget, public ModelView<BellPageRows> {
   Q_OBJECT
 
  public:
-  static constexpr int kRows = 10;
+  static constexpr int kRows = kBellRowsPerPage;
+  using Rows = BellPageRows;
   using Entries = std::array<BellEntry, kRows>;
 
   // `firstBell` is 1, 11 or 21.
@@ -33,13 +40,18 @@ class BellPage : public QWidget {
   int FirstBell() const { return firstBell_; }
   // Empties the ten rows and disables their controls but the enable boxes.
   void ClearBellRows();
-  // Shows ten bells, by position, and makes every control usable.
+  // Shows ten bells of a clock's table, by position, as ShowModel does their
+  // rows.
   void FillBellRows(const Entries& entries);
   // The "Clean" button: empties the ten rows and leaves every control as
   // usable as it was. The clock learns of it only with the next write.
   void CleanBellRows();
   // What row `row` (0 to 9) shows now.
   BellRow Row(int row) const;
+
+  // Shows the ten rows and makes every control usable.
+  void ShowModel(const Rows& rows) override;
+  void ReadModel(Rows& rows) const override;
 
  private:
   struct RowControls {

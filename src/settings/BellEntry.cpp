@@ -55,7 +55,7 @@ std::string DurationMissingMessage(int bellNumber) {
   return "Please set duration for bell " + std::to_string(bellNumber);
 }
 
-bool ReadBellRow(const BellRow& row, int bellNumber, BellEntry& entry, Notifier& notifier) {
+std::optional<std::string> ReadBellRow(const BellRow& row, int bellNumber, BellEntry& entry) {
   // A row without a selection leaves its byte as the caller zeroed it.
   entry.hour = row.hour.value_or(entry.hour);
   entry.minute = row.minute.value_or(entry.minute);
@@ -65,26 +65,20 @@ bool ReadBellRow(const BellRow& row, int bellNumber, BellEntry& entry, Notifier&
   entry.flags = row.enabled ? static_cast<std::uint8_t>(entry.flags | BellEntry::kEnabled)
                             : static_cast<std::uint8_t>(entry.flags & ~BellEntry::kEnabled);
   // The time is never checked: a bell without one rings at 00:00:00.
-  if (entry.flags == 0 && entry.duration != 0) {
-    notifier.ShowMessage(DayMissingMessage(bellNumber));
-    return false;
-  }
-  if (entry.flags != 0 && entry.duration == 0) {
-    notifier.ShowMessage(DurationMissingMessage(bellNumber));
-    return false;
-  }
-  return true;
+  if (entry.flags == 0 && entry.duration != 0) return DayMissingMessage(bellNumber);
+  if (entry.flags != 0 && entry.duration == 0) return DurationMissingMessage(bellNumber);
+  return std::nullopt;
 }
 
-bool ReadBellRows(const BellRows& rows, BellTable& bells, Notifier& notifier) {
+std::optional<std::string> ReadBellRows(const BellRows& rows, BellTable& bells) {
   for (int position = 0; position < kBellCount; ++position) {
     BellEntry entry{};
     entry.index = static_cast<std::uint8_t>(position);
-    const bool passed = ReadBellRow(rows[static_cast<std::size_t>(position)], position + 1, entry, notifier);
+    std::optional<std::string> refusal = ReadBellRow(rows[static_cast<std::size_t>(position)], position + 1, entry);
     StoreBell(bells, position, entry);
-    if (!passed) return false;
+    if (refusal) return refusal;
   }
-  return true;
+  return std::nullopt;
 }
 
 ClockFrame BellWriteFrame(const BellTable& bells) {

@@ -10,7 +10,6 @@
 #include "link/ClockFrame.h"
 #include "link/CommandCodes.h"
 #include "settings/SettingsLists.h"
-#include "platform/Notifier.h"
 
 namespace marindo {
 
@@ -60,16 +59,16 @@ std::string DayMissingMessage(int bellNumber);
 std::string DurationMissingMessage(int bellNumber);
 
 // Reads `row`, the row of bell `bellNumber` (1 to 30), into `entry`, which the
-// caller has zeroed and given its index. Answers whether the row passes the
-// check; a failing row has already been reported through `notifier`, and
-// `entry` still holds what was read.
-bool ReadBellRow(const BellRow& row, int bellNumber, BellEntry& entry, Notifier& notifier);
+// caller has zeroed and given its index. Answers nothing when the row passes
+// the check, else what to tell the operator; `entry` holds what was read
+// either way.
+std::optional<std::string> ReadBellRow(const BellRow& row, int bellNumber, BellEntry& entry);
 
 // Reads the 30 rows into `bells` in bell order, each bell zeroed and given its
-// index first. Stops at the first failing row: the bells before it hold their
-// rows, the failing one what was read of its row, the later ones stay as they
-// were.
-bool ReadBellRows(const BellRows& rows, BellTable& bells, Notifier& notifier);
+// index first. Stops at the first failing row and answers its refusal: the
+// bells before it hold their rows, the failing one what was read of its row,
+// the later ones stay as they were.
+std::optional<std::string> ReadBellRows(const BellRows& rows, BellTable& bells);
 
 // The 187-byte write of code 0x08 carrying `bells`.
 ClockFrame BellWriteFrame(const BellTable& bells);

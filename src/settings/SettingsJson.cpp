@@ -1004,8 +1004,7 @@ Built BuildBells(const ClockRecord& r, const Json& fields, CodePage) {
   }
   if (!problems.empty()) return Joined(problems);
   BellTable table = r.bells;
-  RecordingNotifier notifier;
-  if (!ReadBellRows(rows, table, notifier)) return "bells: " + Joined(notifier.messages);
+  if (const std::optional<std::string> refusal = ReadBellRows(rows, table)) return "bells: " + *refusal;
   return BellWriteFrame(table);
 }
 
