@@ -1,9 +1,9 @@
 #include "pages/Other.h"
 
-#include <QKeyEvent>
+#include <QStringList>
 
-#include "widgets/PageControls.h"
 #include "ui_Other.h"
+#include "widgets/PageControls.h"
 
 namespace marindo {
 namespace {
@@ -11,19 +11,27 @@ namespace {
 // Also empties the text typed into an editable list.
 void RemoveSelection(QComboBox* list) { list->setCurrentIndex(-1); }
 
-// A position past the list's end selects nothing.
-void SelectPosition(QComboBox* list, int position) {
-  if (position >= 0 && position < list->count()) {
-    list->setCurrentIndex(position);
-  } else {
-    RemoveSelection(list);
-  }
+// The lists hold the numbers of their tables, and start with no selection.
+void FillList(QComboBox* list, const NumberList& numbers) {
+  QStringList items;
+  items.reserve(numbers.Count());
+  for (int item = 0; item < numbers.Count(); ++item) items << QString::number(numbers.ValueAt(item));
+  list->addItems(items);
+  // Adding to an empty list selects its first item.
+  RemoveSelection(list);
 }
 
-void SelectText(QComboBox* list, int value) { SelectPosition(list, list->findText(QString::number(value))); }
+// Selects the item showing `value`; `selected` false, or a value the list does
+// not offer, selects nothing.
+void SelectValue(QComboBox* list, const NumberList& numbers, long value, bool selected) {
+  std::optional<int> item;
+  if (selected && value >= 0 && value <= 0xFF) item = numbers.ItemOf(static_cast<std::uint8_t>(value));
+  list->setCurrentIndex(item.value_or(-1));
+}
+
+bool HasSelection(const QComboBox* list) { return list->currentIndex() >= 0; }
 
 long ValueOf(const QComboBox* list) { return TypedNumber(list->currentText().toStdString()); }
-
 
 void SetChecks(QRadioButton* first, QRadioButton* second, bool firstChecked) {
   first->setChecked(firstChecked);
@@ -33,19 +41,27 @@ void SetChecks(QRadioButton* first, QRadioButton* second, bool firstChecked) {
 }  // namespace
 
 Other::Other(ClockList& clocks, ClockSelection& selection, Notifier& notifier, QWidget* parent, CodePage codePage)
-    : QWidget(parent),
+    : SettingsPage(notifier, parent),
       ui_(std::make_unique<Ui::Other>()),
       clocks_(clocks),
       selection_(selection),
-      notifier_(notifier),
       codePage_(codePage) {
   ui_->setupUi(this);
   countdownLists_ = {ui_->startHour,      ui_->startMinute,     ui_->startSecond,
                      ui_->durationHours, ui_->durationMinutes, ui_->durationSeconds};
+  FillLists();
   ConnectSignals();
 }
 
 Other::~Other() = default;
+
+void Other::FillLists() {
+  for (std::size_t slot = 0; slot < countdownLists_.size(); ++slot) FillList(countdownLists_[slot], kCountdownLists[slot]);
+  FillList(ui_->timeDisplayDuration, kDisplaySecondsList);
+  FillList(ui_->humitureDisplayDuration, kDisplaySecondsList);
+  FillList(ui_->alternateSeconds, kAlternateList);
+  FillList(ui_->radioId, kRadioIdList);
+}
 
 void Other::ConnectSignals() {
   connect(ui_->roll, &QRadioButton::clicked, this, &Other::RollChecked);
@@ -59,12 +75,6 @@ void Other::ConnectSignals() {
   connect(ui_->fahrenheit, &QRadioButton::clicked, this,
           [this] { CheckOnly(ui_->fahrenheit, ui_->celsius); });
   connect(ui_->text, &QLineEdit::textChanged, this, &Other::TextChanged);
-}
-
-// The page sits in the main window's dialog: Enter and Escape must not reach
-// it and press Modify or close the program.
-void Other::keyPressEvent(QKeyEvent* event) {
-  if (!SwallowDialogKey(event)) QWidget::keyPressEvent(event);
 }
 
 void Other::SetDurationListsEnabled(bool enabled) {
@@ -107,24 +117,29 @@ void Other::ClearOther() {
 void Other::ShowDisplaySettings(std::uint32_t ip) {
   const ClockRecord* record = clocks_.FindByIp(ip);
   if (record == nullptr) return;
-  ShowCountdown(*record);
-  const std::string temperature = TemperatureText(record->humiture, record->tempUnit);
-  const std::string humidity = HumidityText(record->humiture);
-  if (HasHumitureSensor(record->tempUnit, humidity)) {
-    ShowHumiture(*record, QString::fromStdString(temperature), QString::fromStdString(humidity));
-    ShowAlternativeDisplay(*record);
+  const DisplayControls model = DisplayControlsFromRecord(*record);
+  ShowModel(model);
+  if (model.showsTemperature) ShowReadings(*record);
+}
+
+void Other::ShowTextSettings(std::uint32_t ip) {
+  const ClockRecord* record = clocks_.FindByIp(ip);
+  if (record == nullptr) return;
+  ShowModel(TextControlsFromRecord(*record, codePage_));
+}
+
+void Other::ShowModel(const DisplayControls& model) {
+  for (std::size_t slot = 0; slot < countdownLists_.size(); ++slot) {
+    SelectValue(countdownLists_[slot], kCountdownLists[slot], model.countdown[slot], model.countdownSelected[slot]);
+    countdownLists_[slot]->setEnabled(true);
+  }
+  if (model.sensor) {
+    ShowUnit(model);
+    ShowAlternativeDisplay(model);
   } else {
     ShowNoSensor();
   }
-  ShowRadio(*record);
-}
-
-void Other::ShowCountdown(const ClockRecord& record) {
-  for (std::size_t i = 0; i < countdownLists_.size(); ++i) {
-    const std::uint8_t value = i < 3 ? record.countdownStart[i] : record.countdownDuration[i - 3];
-    SelectText(countdownLists_[i], value);
-    countdownLists_[i]->setEnabled(true);
-  }
+  ShowRadio(model);
 }
 
 // Without a sensor only the time can be shown: "Yes" is checked and nothing
@@ -142,54 +157,82 @@ void Other::ShowNoSensor() {
   ui_->timeOnlyNo->setEnabled(false);
 }
 
-// A unit the page does not know leaves the unit buttons and the readings as
-// they were.
-void Other::ShowHumiture(const ClockRecord& record, const QString& temperature, const QString& humidity) {
-  if (record.tempUnit != 1 && record.tempUnit != 2) return;
+// A unit the page does not know leaves the unit buttons as they were.
+void Other::ShowUnit(const DisplayControls& model) {
+  if (!model.showsTemperature) return;
   ui_->celsius->setEnabled(true);
   ui_->fahrenheit->setEnabled(true);
-  SetChecks(ui_->celsius, ui_->fahrenheit, record.tempUnit == 1);
-  ui_->temperature->setText(temperature);
-  ui_->humidity->setText(humidity);
+  SetChecks(ui_->celsius, ui_->fahrenheit, model.celsius);
 }
 
-// A humiture display duration of 0 means the clock shows the time only.
-void Other::ShowAlternativeDisplay(const ClockRecord& record) {
+void Other::ShowReadings(const ClockRecord& record) {
+  ui_->temperature->setText(QString::fromStdString(TemperatureText(record.humiture, record.tempUnit)));
+  ui_->humidity->setText(QString::fromStdString(HumidityText(record.humiture)));
+}
+
+void Other::ShowAlternativeDisplay(const DisplayControls& model) {
   RemoveSelection(ui_->timeDisplayDuration);
   RemoveSelection(ui_->humitureDisplayDuration);
   ui_->timeOnlyYes->setEnabled(true);
   ui_->timeOnlyNo->setEnabled(true);
-  const bool alternates = record.displayTimes[1] != 0;
-  SetChecks(ui_->timeOnlyYes, ui_->timeOnlyNo, !alternates);
-  SetDurationListsEnabled(alternates);
-  if (alternates) {
-    SelectPosition(ui_->timeDisplayDuration, record.displayTimes[0]);
-    SelectPosition(ui_->humitureDisplayDuration, record.displayTimes[1]);
+  SetChecks(ui_->timeOnlyYes, ui_->timeOnlyNo, model.timeOnly);
+  SetDurationListsEnabled(!model.timeOnly);
+  if (!model.timeOnly) {
+    SelectValue(ui_->timeDisplayDuration, kDisplaySecondsList, model.timeDuration, model.timeDurationSelected);
+    SelectValue(ui_->humitureDisplayDuration, kDisplaySecondsList, model.humitureDuration,
+                model.humitureDurationSelected);
   }
 }
 
-void Other::ShowRadio(const ClockRecord& record) {
-  SelectPosition(ui_->radioId, record.radio & kRadioIdBits);
+void Other::ShowRadio(const DisplayControls& model) {
+  SelectValue(ui_->radioId, kRadioIdList, model.radioId.value_or(0), model.radioId.has_value());
   ui_->radioId->setEnabled(true);
   ui_->radioOpen->setEnabled(true);
   ui_->radioClose->setEnabled(true);
-  SetChecks(ui_->radioOpen, ui_->radioClose, (record.radio & kRadioOpenBit) != 0);
+  SetChecks(ui_->radioOpen, ui_->radioClose, model.radioOpen);
 }
 
-void Other::ShowTextSettings(std::uint32_t ip) {
-  const ClockRecord* record = clocks_.FindByIp(ip);
-  if (record == nullptr) return;
-  const bool alternates = record->textRoll != 0;
-  SetChecks(ui_->roll, ui_->alternate, !alternates);
+void Other::ReadModel(DisplayControls& model) const {
+  for (std::size_t slot = 0; slot < countdownLists_.size(); ++slot) {
+    model.countdown[slot] = ValueOf(countdownLists_[slot]);
+    model.countdownSelected[slot] = HasSelection(countdownLists_[slot]);
+  }
+  // The humiture choice is offered only for a clock with a sensor.
+  model.sensor = ui_->timeOnlyYes->isEnabledTo(this);
+  model.showsTemperature = !ui_->temperature->text().isEmpty();
+  model.celsius = ui_->celsius->isChecked();
+  model.fahrenheit = ui_->fahrenheit->isChecked();
+  model.timeOnly = ui_->timeOnlyYes->isChecked();
+  // Read whether or not the lists have a selection: the operator may type.
+  model.timeDuration = ValueOf(ui_->timeDisplayDuration);
+  model.humitureDuration = ValueOf(ui_->humitureDisplayDuration);
+  model.timeDurationSelected = HasSelection(ui_->timeDisplayDuration);
+  model.humitureDurationSelected = HasSelection(ui_->humitureDisplayDuration);
+  model.radioId.reset();
+  if (HasSelection(ui_->radioId)) model.radioId = ValueOf(ui_->radioId);
+  model.radioOpen = ui_->radioOpen->isChecked();
+}
+
+void Other::ShowModel(const TextControls& model) {
+  SetChecks(ui_->roll, ui_->alternate, model.roll);
   ui_->roll->setEnabled(true);
   ui_->alternate->setEnabled(true);
-  ui_->alternateSeconds->setEnabled(alternates);
-  if (alternates) SelectText(ui_->alternateSeconds, record->textAlternateSeconds);
+  ui_->alternateSeconds->setEnabled(!model.roll);
+  if (!model.roll) {
+    SelectValue(ui_->alternateSeconds, kAlternateList, model.alternateSeconds, model.alternateSecondsSelected);
+  }
   ui_->text->setEnabled(true);
-  ui_->text->setText(QString::fromStdString(DisplayTextOf(*record, codePage_)));
+  ui_->text->setText(QString::fromStdString(model.text));
   // Setting the same text again is no change to the field, yet the limit and
   // the counter must follow this clock.
   TextChanged();
+}
+
+void Other::ReadModel(TextControls& model) const {
+  model.roll = ui_->roll->isChecked();
+  model.alternateSeconds = ValueOf(ui_->alternateSeconds);
+  model.alternateSecondsSelected = HasSelection(ui_->alternateSeconds);
+  model.text = ui_->text->text().toStdString();
 }
 
 // The limit follows the selected clock and is applied again at every change.
@@ -228,26 +271,16 @@ void Other::NoClicked() {
   SetDurationListsEnabled(true);
 }
 
-DisplayControls Other::ReadDisplayControls() const {
-  DisplayControls c;
-  for (std::size_t i = 0; i < countdownLists_.size(); ++i) c.countdown[i] = ValueOf(countdownLists_[i]);
-  c.showsTemperature = !ui_->temperature->text().isEmpty();
-  c.celsius = ui_->celsius->isChecked();
-  c.fahrenheit = ui_->fahrenheit->isChecked();
-  c.timeOnly = ui_->timeOnlyYes->isChecked();
-  // Read whether or not the lists have a selection: the operator may type.
-  c.timeDuration = ValueOf(ui_->timeDisplayDuration);
-  c.humitureDuration = ValueOf(ui_->humitureDisplayDuration);
-  if (ui_->radioId->currentIndex() >= 0) c.radioId = ValueOf(ui_->radioId);
-  c.radioOpen = ui_->radioOpen->isChecked();
-  return c;
+std::optional<ClockFrame> Other::BuildDisplayFrame() {
+  DisplayControls model;
+  ReadModel(model);
+  return BuildDisplayFrameFrom(model);
 }
 
-std::optional<ClockFrame> Other::BuildDisplayFrame() { return BuildDisplayFrameFrom(ReadDisplayControls()); }
-
 std::optional<ClockFrame> Other::BuildTextFrame(TextForm form) {
-  return BuildTextFrameFrom(form, ui_->roll->isChecked(), ValueOf(ui_->alternateSeconds),
-                            ui_->text->text().toStdString(), codePage_);
+  TextControls model;
+  ReadModel(model);
+  return BuildTextFrameFrom(form, model.roll, model.alternateSeconds, model.text, codePage_);
 }
 
 }  // namespace marindo

@@ -5,18 +5,15 @@
 #include <memory>
 #include <optional>
 
-#include <QWidget>
-
 #include "clocks/ClockList.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
-#include "settings/OtherFrames.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "settings/OtherFrames.h"
+#include "widgets/SettingsPage.h"
 
 class QComboBox;
-class QKeyEvent;
-class QRadioButton;
 
 namespace Ui {
 class Other;
@@ -25,8 +22,10 @@ class Other;
 namespace marindo {
 
 // The "Other Info" tab: count-down, humiture display, alternating displays,
-// radio setting and the display text of the selected clock.
-class Other : public QWidget {
+// radio setting and the display text of the selected clock. A view over the
+// display and the text sections; the sensor's readings are the clock's own and
+// come from its record.
+class Other : public SettingsPage, public ModelView<DisplayControls>, public ModelView<TextControls> {
   Q_OBJECT
 
  public:
@@ -48,6 +47,14 @@ class Other : public QWidget {
   // The modify frame of code 0x0B in the given form; always built.
   std::optional<ClockFrame> BuildTextFrame(TextForm form);
 
+  // A sensor with a unit the page does not know leaves the unit buttons as
+  // they were; the readings are shown apart, by ShowDisplaySettings.
+  void ShowModel(const DisplayControls& model) override;
+  void ReadModel(DisplayControls& model) const override;
+  // Roll leaves the seconds list as it was, only disabled.
+  void ShowModel(const TextControls& model) override;
+  void ReadModel(TextControls& model) const override;
+
   // The operator's actions, by the control that starts them.
   void RollChecked();
   void AlternateChecked();
@@ -57,25 +64,22 @@ class Other : public QWidget {
   void NoClicked();
   void TextChanged();
 
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-
  private:
+  void FillLists();
   void ConnectSignals();
-  void ShowCountdown(const ClockRecord& record);
   void ShowNoSensor();
-  void ShowHumiture(const ClockRecord& record, const QString& temperature, const QString& humidity);
-  void ShowAlternativeDisplay(const ClockRecord& record);
-  void ShowRadio(const ClockRecord& record);
+  void ShowUnit(const DisplayControls& model);
+  void ShowAlternativeDisplay(const DisplayControls& model);
+  void ShowRadio(const DisplayControls& model);
+  void ShowReadings(const ClockRecord& record);
   void SetDurationListsEnabled(bool enabled);
-  DisplayControls ReadDisplayControls() const;
 
   std::unique_ptr<Ui::Other> ui_;
   ClockList& clocks_;
   ClockSelection& selection_;
-  Notifier& notifier_;
   CodePage codePage_;
-  // Start hour, minute, second, then duration hours, minutes, seconds.
+  // Start hour, minute, second, then duration hours, minutes, seconds, as
+  // kCountdownLists.
   std::array<QComboBox*, 6> countdownLists_{};
 };
 

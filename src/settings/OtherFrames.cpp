@@ -131,9 +131,11 @@ DisplayControls DisplayControlsFromRecord(const ClockRecord& r) {
   DisplayControls c;
   for (std::size_t slot = 0; slot < kCountdownLists.size(); ++slot) {
     c.countdown[slot] = ShownOrZero(CountdownValue(r, slot), kCountdownLists[slot]);
+    c.countdownSelected[slot] = kCountdownLists[slot].ItemOf(CountdownValue(r, slot)).has_value();
   }
   c.timeOnly = true;
-  if (RecordHasSensor(r)) {
+  c.sensor = RecordHasSensor(r);
+  if (c.sensor) {
     c.showsTemperature = r.tempUnit == kUnitCelsius || r.tempUnit == kUnitFahrenheit;
     c.celsius = r.tempUnit == kUnitCelsius;
     c.fahrenheit = r.tempUnit == kUnitFahrenheit;
@@ -141,6 +143,8 @@ DisplayControls DisplayControlsFromRecord(const ClockRecord& r) {
     if (!c.timeOnly) {
       c.timeDuration = ShownOrZero(r.displayTimes[0], kDisplaySecondsList);
       c.humitureDuration = ShownOrZero(r.displayTimes[1], kDisplaySecondsList);
+      c.timeDurationSelected = kDisplaySecondsList.ItemOf(r.displayTimes[0]).has_value();
+      c.humitureDurationSelected = kDisplaySecondsList.ItemOf(r.displayTimes[1]).has_value();
     }
   }
   const auto id = static_cast<std::uint8_t>(r.radio & kRadioIdBits);
@@ -152,7 +156,10 @@ DisplayControls DisplayControlsFromRecord(const ClockRecord& r) {
 TextControls TextControlsFromRecord(const ClockRecord& r, CodePage cp) {
   TextControls c;
   c.roll = r.textRoll == 0;
-  if (!c.roll) c.alternateSeconds = ShownOrZero(r.textAlternateSeconds, kAlternateList);
+  if (!c.roll) {
+    c.alternateSeconds = ShownOrZero(r.textAlternateSeconds, kAlternateList);
+    c.alternateSecondsSelected = kAlternateList.ItemOf(r.textAlternateSeconds).has_value();
+  }
   c.text = DisplayTextOf(r, cp);
   return c;
 }

@@ -48,6 +48,15 @@ struct DisplayControls {
   // The selected radio ID, nothing when the list has no selection.
   std::optional<long> radioId;
   bool radioOpen = false;
+  // The clock has a humiture sensor: without one the page offers the time
+  // only. A sensor reporting a unit the page does not know still offers the
+  // choice between time only and alternating, but no temperature.
+  bool sensor = false;
+  // Which lists have a selection. A value a list does not offer shows as no
+  // selection and goes out as 0; the frames read the numbers alone.
+  std::array<bool, 6> countdownSelected{};
+  bool timeDurationSelected = false;
+  bool humitureDurationSelected = false;
 };
 
 // 20 bytes: count-down, unit, radio byte and the two display durations.
@@ -94,6 +103,9 @@ struct TextControls {
   bool roll = true;
   long alternateSeconds = 0;  // the value of the seconds list's text
   std::string text;           // UTF-8
+  // The seconds list has a selection: a period it does not offer shows as
+  // none. The frame reads `alternateSeconds` alone.
+  bool alternateSecondsSelected = false;
 };
 TextControls TextControlsFromRecord(const ClockRecord& record, CodePage cp);
 
