@@ -7,16 +7,15 @@
 #include <QRegularExpressionValidator>
 
 #include "settings/BasicSettings.h"
+#include "ui_Server.h"
 #include "widgets/Ipv4Edit.h"
 #include "widgets/PageControls.h"
-#include "ui_Server.h"
 
 namespace marindo {
 namespace {
 
 // The port is not part of the protocol: the fields only show the NTP port.
 const QString kNtpPort = QStringLiteral("123");
-constexpr std::string_view kChooseFormMessage = "请选择NTP模式(ip或域名)";
 
 }  // namespace
 
@@ -135,19 +134,12 @@ void Server::ReadModel(ServerControls& controls) const {
 std::optional<ClockFrame> Server::BuildServerFrame() {
   ServerControls controls;
   ReadModel(controls);
-  if (!controls.formChosen) {
-    ReportFieldError(kChooseFormMessage);
+  auto encoded = EncodeServerControls(controls, codePage_);
+  if (const auto* refusal = std::get_if<std::string>(&encoded)) {
+    ReportFieldError(*refusal);
     return std::nullopt;
   }
-  if (controls.names) {
-    return BuildServerNameFrame(controls.nameTexts[0], controls.nameTexts[1], codePage_);
-  }
-  // A half-cleared row would go out as an address with zeros in it.
-  if (controls.partialAddress) {
-    ReportFieldError(RefusalMessage(BasicRefusal::InvalidIpAddress));
-    return std::nullopt;
-  }
-  return BuildServerAddressFrame(controls.addresses);
+  return std::get<ClockFrame>(std::move(encoded));
 }
 
 }  // namespace marindo

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "platform/Ipv4.h"
+#include "settings/BasicSettings.h"
 
 namespace marindo {
 namespace {
@@ -63,6 +64,13 @@ ServerControls ServerControlsFromRecord(const ClockRecord& r, CodePage cp) {
     for (std::size_t i = 0; i < kServerAddressRows; ++i) c.addresses[i] = c.slotAddresses[i].value_or(0);
   }
   return c;
+}
+
+std::variant<ClockFrame, std::string> EncodeServerControls(const ServerControls& controls, CodePage cp) {
+  if (!controls.formChosen) return std::string(kChooseFormMessage);
+  if (controls.names) return BuildServerNameFrame(controls.nameTexts[0], controls.nameTexts[1], cp);
+  if (controls.partialAddress) return std::string(RefusalMessage(BasicRefusal::InvalidIpAddress));
+  return BuildServerAddressFrame(controls.addresses);
 }
 
 }  // namespace marindo

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "clocks/ClockRecord.h"
 #include "link/ClockFrame.h"
@@ -56,5 +57,12 @@ struct ServerControls {
   bool partialAddress = false;
 };
 ServerControls ServerControlsFromRecord(const ClockRecord& record, CodePage cp);
+
+// Refused when neither form is chosen.
+inline constexpr std::string_view kChooseFormMessage = "请选择NTP模式(ip或域名)";
+
+// The NTP modify frame of the model, or why it cannot go out: no form chosen,
+// or an address row only partly filled in (it would go out with zeros in it).
+std::variant<ClockFrame, std::string> EncodeServerControls(const ServerControls& controls, CodePage cp);
 
 }  // namespace marindo
