@@ -6,9 +6,9 @@
 #include <variant>
 
 #include "settings/SettingsLists.h"
+#include "ui_Basic.h"
 #include "widgets/Ipv4Edit.h"
 #include "widgets/PageControls.h"
-#include "ui_Basic.h"
 
 namespace marindo {
 namespace {

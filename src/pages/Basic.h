@@ -7,9 +7,9 @@
 #include "clocks/ClockRecord.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
-#include "settings/BasicSettings.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "settings/BasicSettings.h"
 #include "widgets/SettingsPage.h"
 
 class QComboBox;

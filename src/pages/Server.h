@@ -7,9 +7,9 @@
 #include "clocks/ClockRecord.h"
 #include "clocks/ClockSelection.h"
 #include "link/ClockFrame.h"
-#include "settings/ServerFrame.h"
 #include "platform/CodePage.h"
 #include "platform/Notifier.h"
+#include "settings/ServerFrame.h"
 #include "widgets/SettingsPage.h"
 
 class QLineEdit;

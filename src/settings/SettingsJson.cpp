@@ -9,6 +9,7 @@
 
 #include "platform/Ipv4.h"
 #include "platform/Notifier.h"
+#include "settings/SystemSettings.h"
 
 namespace marindo {
 namespace {
@@ -319,8 +320,9 @@ Json BellsJson(const ClockRecord& r, CodePage) {
 
 Json SystemJson(const ClockRecord& r, CodePage) {
   Json system = Json::object();
-  system["newPlatform"] = r.newPlatform;
-  system["uptimeDays"] = r.uptimeDays != 0 ? unsigned{r.uptimeDays} : unsigned{r.textLead};
+  const SystemInfo info = SystemInfoFromRecord(r);
+  system["newPlatform"] = info.newPlatform;
+  system["uptimeDays"] = info.uptimeDays;
   return system;
 }
 
@@ -829,7 +831,7 @@ Built BuildNtp(const ClockRecord& r, const Json& fields, CodePage cp) {
     LayServers(fields, clockNames, c, problems);
   }
   if (!problems.empty()) return Joined(problems);
-  return c.names ? BuildServerNameFrame(c.nameTexts[0], c.nameTexts[1], cp) : BuildServerAddressFrame(c.addresses);
+  return EncodeServerControls(c, cp);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "widgets/Ipv4Edit.h"
 #include "platform/CodePage.h"
+#include "widgets/Ipv4Edit.h"
 
 namespace marindo {
 namespace {
