@@ -57,6 +57,8 @@ struct DisplayControls {
   std::array<bool, 6> countdownSelected{};
   bool timeDurationSelected = false;
   bool humitureDurationSelected = false;
+
+  friend bool operator==(const DisplayControls&, const DisplayControls&) = default;
 };
 
 // 20 bytes: count-down, unit, radio byte and the two display durations.
@@ -106,6 +108,8 @@ struct TextControls {
   // The seconds list has a selection: a period it does not offer shows as
   // none. The frame reads `alternateSeconds` alone.
   bool alternateSecondsSelected = false;
+
+  friend bool operator==(const TextControls&, const TextControls&) = default;
 };
 TextControls TextControlsFromRecord(const ClockRecord& record, CodePage cp);
 

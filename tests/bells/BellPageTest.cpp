@@ -211,6 +211,20 @@ TEST_F(BellPageTest, ClockBellsShowInTheirRowsOnTheirSubPages) {
   EXPECT_TRUE(notifier_.messages.empty());
 }
 
+// The tab shows the rows decoded from the clock's bells and reads the same
+// rows back, values no list offers included.
+TEST_F(BellPageTest, ShownRowsReadBackUnchanged) {
+  SetBell(1, {0, 7, 30, 0, 0xBE, 5});
+  SetBell(10, {9, 23, 59, 59, 0x7F, 15});
+  SetBell(11, {10, 24, 60, 61, 0x81, 2});
+  SetBell(30, {29, 0, 0, 0, 0x80, 16});
+  for (int page = 0; page < 3; ++page) bell_.Page(page).ClearBellRows();
+  bell_.ShowClockBells(kClock);
+  BellRows read{};
+  bell_.ReadModel(read);
+  EXPECT_EQ(read, BellRowsFromRecord(Record()));
+}
+
 TEST_F(BellPageTest, ClearedRowsKeepOnlyTheirEnableBoxesUsable) {
   SetBell(3, {2, 7, 30, 0, 0xBE, 5});
   bell_.ShowClockBells(kClock);

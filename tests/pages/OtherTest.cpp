@@ -444,6 +444,45 @@ TEST_F(OtherTest, RadioByteRoundTrip) {
   }
 }
 
+// Whatever a clock holds, the page shows the models decoded from its record
+// and reads the same models back: nothing is lost or made up between the
+// record and the frames.
+TEST_F(OtherTest, ShownModelsReadBackUnchanged) {
+  struct Case {
+    const char* what;
+    std::uint8_t unit, humidity, humitureDuration;
+    std::array<std::uint8_t, 6> countdown;
+    std::uint8_t timeDuration;  // stored in the record after the reply
+    std::uint8_t radio, textMode;
+  };
+  const Case cases[] = {
+      {"sensor, Celsius, alternating", 1, 0x5A, 0x30, {8, 30, 0, 1, 0, 0}, 5, 0x85, 0x84},
+      {"sensor, Fahrenheit, time only", 2, 0x5A, 0x00, {23, 59, 59, 9, 59, 59}, 5, 0x05, 0x00},
+      {"no sensor", 0, 0x5A, 0x30, {0, 0, 0, 0, 0, 0}, 5, 0x80 | 100, 0x89},
+      {"a unit the page does not know", 3, 0x5A, 0x30, {1, 2, 3, 4, 5, 6}, 7, 0x3B, 0x00},
+      {"values no list offers", 1, 0x5A, 0x30, {30, 61, 5, 12, 0, 59}, 20, 0xBB, 0x85},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DisplayReply reply;
+    reply.unit = c.unit;
+    reply.p10 = c.humidity;
+    reply.p13 = c.humitureDuration;
+    reply.countdown = c.countdown;
+    StoreDisplay(reply);
+    StoreText(c.textMode, "HI", 32);
+    Clock().displayTimes[0] = c.timeDuration;
+    Clock().radio = c.radio;
+    ShowClock();
+    DisplayControls display;
+    page_.ReadModel(display);
+    EXPECT_EQ(display, DisplayControlsFromRecord(Clock()));
+    TextControls text;
+    page_.ReadModel(text);
+    EXPECT_EQ(text, TextControlsFromRecord(Clock(), CodePage::Cp1252));
+  }
+}
+
 TEST_F(OtherTest, OpenAndCloseAreAPair) {
   StoreDisplay({});
   ShowClock();
