@@ -19,7 +19,7 @@ MAY_USE = {
     "tftp": ["platform"],
     "settings": ["link", "tftp", "clocks", "platform"],
     "cli": CORE,
-    "widgets": ["platform"],
+    "widgets": CORE,
     "pages": CORE + ["widgets"],
     "bells": CORE + ["widgets"],
     "maint": CORE + ["widgets"],

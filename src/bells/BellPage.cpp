@@ -7,6 +7,7 @@
 #include <QProxyStyle>
 
 #include "ui_BellPage.h"
+#include "widgets/PageControls.h"
 
 namespace marindo {
 namespace {
@@ -35,15 +36,6 @@ Control* FindControl(QWidget& page, const char* role, int row) {
   return control;
 }
 
-void FillList(QComboBox* list, const NumberList& numbers) {
-  QStringList items;
-  items.reserve(numbers.Count());
-  for (int item = 0; item < numbers.Count(); ++item) items << QString::number(numbers.ValueAt(item));
-  list->addItems(items);
-  // Adding to an empty list selects its first item; a row starts with none.
-  list->setCurrentIndex(-1);
-}
-
 void Select(QComboBox* list, const NumberList& numbers, std::optional<std::uint8_t> value) {
   const std::optional<int> item = value ? numbers.ItemOf(*value) : std::nullopt;
   list->setCurrentIndex(item.value_or(-1));
@@ -69,10 +61,10 @@ BellPage::BellPage(int firstBell, QWidget* parent)
     controls.enable->setStyle(checkBoxStyle);
     for (QCheckBox* day : controls.days) day->setStyle(checkBoxStyle);
     controls.enable->setText(QString::number(firstBell_ + row));
-    FillList(controls.hour, kHourList);
-    FillList(controls.minute, kMinuteList);
-    FillList(controls.second, kSecondList);
-    FillList(controls.duration, kDurationList);
+    FillNumbers(controls.hour, kHourList);
+    FillNumbers(controls.minute, kMinuteList);
+    FillNumbers(controls.second, kSecondList);
+    FillNumbers(controls.duration, kDurationList);
   }
   connect(ui_->clean, &QPushButton::clicked, this, &BellPage::CleanBellRows);
 }

@@ -17,14 +17,6 @@ QString QText(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void FillNames(QComboBox* list, std::span<const std::string_view> names) {
-  for (std::string_view name : names) list->addItem(QText(name));
-}
-
-void FillNumbers(QComboBox* list, const NumberList& numbers) {
-  for (int item = 0; item < numbers.Count(); ++item) list->addItem(QString::number(numbers.ValueAt(item)));
-}
-
 void Unselect(QComboBox* list) { list->setCurrentIndex(-1); }
 
 // An empty text, or one the list does not offer, leaves it without a

@@ -11,16 +11,6 @@ namespace {
 // Also empties the text typed into an editable list.
 void RemoveSelection(QComboBox* list) { list->setCurrentIndex(-1); }
 
-// The lists hold the numbers of their tables, and start with no selection.
-void FillList(QComboBox* list, const NumberList& numbers) {
-  QStringList items;
-  items.reserve(numbers.Count());
-  for (int item = 0; item < numbers.Count(); ++item) items << QString::number(numbers.ValueAt(item));
-  list->addItems(items);
-  // Adding to an empty list selects its first item.
-  RemoveSelection(list);
-}
-
 // Selects the item showing `value`; `selected` false, or a value the list does
 // not offer, selects nothing.
 void SelectValue(QComboBox* list, const NumberList& numbers, long value, bool selected) {
@@ -56,11 +46,13 @@ Other::Other(ClockList& clocks, ClockSelection& selection, Notifier& notifier, Q
 Other::~Other() = default;
 
 void Other::FillLists() {
-  for (std::size_t slot = 0; slot < countdownLists_.size(); ++slot) FillList(countdownLists_[slot], kCountdownLists[slot]);
-  FillList(ui_->timeDisplayDuration, kDisplaySecondsList);
-  FillList(ui_->humitureDisplayDuration, kDisplaySecondsList);
-  FillList(ui_->alternateSeconds, kAlternateList);
-  FillList(ui_->radioId, kRadioIdList);
+  for (std::size_t slot = 0; slot < countdownLists_.size(); ++slot) {
+    FillNumbers(countdownLists_[slot], kCountdownLists[slot]);
+  }
+  FillNumbers(ui_->timeDisplayDuration, kDisplaySecondsList);
+  FillNumbers(ui_->humitureDisplayDuration, kDisplaySecondsList);
+  FillNumbers(ui_->alternateSeconds, kAlternateList);
+  FillNumbers(ui_->radioId, kRadioIdList);
 }
 
 void Other::ConnectSignals() {

@@ -8,7 +8,6 @@
 #include <span>
 
 #include "platform/Ipv4.h"
-#include "platform/Notifier.h"
 #include "settings/SystemSettings.h"
 
 namespace marindo {
@@ -956,12 +955,6 @@ Built BuildText(const ClockRecord& r, const Json& fields, CodePage cp) {
 
 // ---------------------------------------------------------------------------
 // Fields over the record: bells
-
-class RecordingNotifier : public Notifier {
- public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  std::vector<std::string> messages;
-};
 
 void LayBellEntry(const Json& entry, BellRow& row) {
   if (const Json* enabled = Given(entry, "enabled")) row.enabled = enabled->get<bool>();

@@ -1,5 +1,11 @@
 #pragma once
 
+#include <span>
+#include <string_view>
+
+#include "settings/SettingsLists.h"
+
+class QComboBox;
 class QKeyEvent;
 class QRadioButton;
 
@@ -15,5 +21,11 @@ void CheckOnly(QRadioButton* clicked, QRadioButton* other);
 // press Modify nor close the program. True when the key was one of them and
 // has been taken.
 bool SwallowDialogKey(QKeyEvent* event);
+
+// Fill an empty drop-down list from a settings table, one item per number or
+// name in the table's order, and leave it without a selection (adding to an
+// empty list would select its first item).
+void FillNumbers(QComboBox* list, const NumberList& numbers);
+void FillNames(QComboBox* list, std::span<const std::string_view> names);
 
 }  // namespace marindo
