@@ -25,6 +25,9 @@ packages=(
   # the package's man pages and files checked as Debian checks them; man -l
   # reads the man pages as an operator would
   lintian man-db
+  # the site exporter's alert rules (promtool) and the Prometheus server the
+  # end-to-end test scrapes it with
+  prometheus
 )
 
 missing=()
@@ -43,12 +46,16 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-# tftpd-hpa would start a system TFTP server on port 69; the tests start their
-# own inside namespaces, so keep the package's service from starting.
+# tftpd-hpa would start a system TFTP server on port 69 and prometheus a
+# system Prometheus on port 9090; the tests start their own inside namespaces,
+# so keep the packages' services from starting. Recommends stay out, so
+# prometheus brings no node exporter.
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-if command -v systemctl >/dev/null 2>&1; then
-  $SUDO systemctl disable --now tftpd-hpa >/dev/null 2>&1 || true
-fi
-if [ -x /etc/init.d/tftpd-hpa ]; then
-  $SUDO /etc/init.d/tftpd-hpa stop >/dev/null 2>&1 || true
-fi
+for service in tftpd-hpa prometheus; do
+  if command -v systemctl >/dev/null 2>&1; then
+    $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+  fi
+  if [ -x "/etc/init.d/$service" ]; then
+    $SUDO "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+  fi
+done
