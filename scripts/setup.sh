@@ -14,6 +14,8 @@ packages=(
   nlohmann-json3-dev
   # marindo-cli's command line parser (header-only)
   libcli11-dev
+  # the site exporter's HTTP server (marindo-cli serve)
+  libcpp-httplib-dev
   # windows
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # test LAN and the clock simulator

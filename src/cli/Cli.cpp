@@ -18,6 +18,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliOutput.h"
 #include "cli/ClockSession.h"
+#include "cli/Exporter.h"
 #include "clocks/ClockNames.h"
 #include "clocks/PasswordStore.h"
 #include "link/CommandCodes.h"
@@ -199,6 +200,9 @@ class CliRun {
   int Restore();
   int Upgrade();
   int Log();
+  int Serve();
+  // The exporter's settings from its config file and the command line.
+  std::variant<ExporterOptions, BadInput> ServeOptions();
 
   // Asks the clock the section's queries; false when one went unanswered.
   bool ReadSection(std::uint32_t ip, Section section);
@@ -250,6 +254,8 @@ class CliRun {
 };
 
 int CliRun::Run() {
+  // The exporter reads no password and keeps its own order of checks.
+  if (args_.command == "serve") return Serve();
   if (std::optional<BadInput> bad = CheckInput()) return Fail(*bad);
   if (int status = Login(); status != kCliDone) return status;
   if (!OpenLink()) return kCliClockFailed;
@@ -874,6 +880,59 @@ int CliRun::Log() {
     result.parts.emplace_back("", DownloadOutcomeMessage(outcome, ip, name));
   });
   return Report(results, "log");
+}
+
+std::variant<ExporterOptions, BadInput> CliRun::ServeOptions() {
+  ExporterConfig config;
+  if (args_.config) {
+    auto read = ReadExporterConfig(*args_.config);
+    if (auto* problem = std::get_if<std::string>(&read)) return BadInput{*problem};
+    config = std::move(std::get<ExporterConfig>(read));
+  }
+  ExporterOptions options;
+  // The config file's own values were checked as it was read.
+  auto listen = ParseListenAddress(args_.listen.value_or(config.listen.value_or(std::string(kDefaultListen))));
+  if (auto* problem = std::get_if<std::string>(&listen)) return BadInput{"--listen: " + *problem};
+  options.listen = std::get<ListenAddress>(listen);
+  options.interval = std::chrono::seconds(args_.interval.value_or(config.interval.value_or(kDefaultInterval)));
+  options.forgetAfter = args_.forgetAfter.value_or(config.forgetAfter.value_or(kDefaultForgetAfter));
+  const std::string targets = args_.operands.empty() ? config.targets.value_or("") : args_.operands[0];
+  if (!targets.empty()) {
+    auto parsed = ParseTargets(targets);
+    if (auto* problem = std::get_if<std::string>(&parsed)) return BadInput{*problem};
+    if (!std::get<Targets>(parsed).all) options.sweep = std::move(std::get<Targets>(parsed).addresses);
+  }
+  options.parallel = args_.parallel;
+  options.rate = args_.rate;
+  return options;
+}
+
+int CliRun::Serve() {
+  // Before any thread starts, so that every thread leaves the signals to the
+  // wait below.
+  std::optional<TerminationSignals> signals;
+  if (!env_.waitForStop) signals.emplace();
+  const auto failed = [this](const std::string& message) {
+    PrintError(message);
+    env_.err << "Try '" << kProgram << " serve --help'.\n";
+    return kCliBadInput;
+  };
+  auto options = ServeOptions();
+  if (const auto* bad = std::get_if<BadInput>(&options)) return failed(bad->message);
+  // Both ports are bound before the first datagram leaves.
+  LinkServices services{env_.adapters, env_.neighbours, env_.probe, names_};
+  ClockLink link(services, env_.linkTimings);
+  if (!link.Bound()) return failed(kPortUnusable);
+  Exporter exporter(link, names_, env_.codePage, std::move(std::get<ExporterOptions>(options)), env_.now, env_.err);
+  if (std::optional<std::string> problem = exporter.Listen()) return failed(*problem);
+  exporter.Start();
+  if (signals) {
+    signals->Wait();
+  } else {
+    env_.waitForStop();
+  }
+  exporter.Stop();
+  return kCliDone;
 }
 
 // Output that did not reach its file is a failure whatever the clocks did:

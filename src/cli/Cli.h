@@ -43,6 +43,9 @@ struct CliEnvironment {
   LinkTimings linkTimings{};
   TftpTimings tftpTimings{};
   std::function<std::int64_t()> now;  // seconds since 1970
+  // serve: returns when the exporter is to stop; when empty, that is on
+  // SIGTERM or SIGINT.
+  std::function<void()> waitForStop = {};
 };
 
 // Runs one command line (without the program name); the exit status.

@@ -17,7 +17,7 @@ struct CommandShape {
   std::size_t maxOperands;
 };
 
-constexpr std::array<CommandShape, 7> kCommands{{
+constexpr std::array<CommandShape, 8> kCommands{{
     {"search", 0, 1},
     {"show", 1, 2},
     {"apply", 2, 2},
@@ -25,6 +25,7 @@ constexpr std::array<CommandShape, 7> kCommands{{
     {"restore", 1, 1},
     {"upgrade", 2, 2},
     {"log", 2, 3},
+    {"serve", 0, 1},
 }};
 
 const CommandShape* FindCommand(std::string_view name) {
@@ -48,6 +49,8 @@ constexpr std::string_view kOverview =
     "                                 write a backup back onto its clocks\n"
     "  upgrade TARGET FIRMWARE        upload firmware by TFTP\n"
     "  log TARGET DIR [NAME]          download a clock's log file into DIR\n"
+    "  serve [TARGET] [--listen ADDR:PORT] [--interval SECONDS] [--config FILE]\n"
+    "                                 export the site's clocks to Prometheus\n"
     "\n"
     "TARGET is \"all\" (every clock a broadcast search finds), or a comma-separated\n"
     "list of addresses and ranges: 10.20.0.7, 10.20.0.0/22, 10.20.0.10-10.20.0.200.\n"
@@ -119,6 +122,31 @@ constexpr std::string_view kLogHelp =
     "Downloads /usr/tftpfile/NAME (default log.txt) from each new-platform clock\n"
     "into DIR, as <address>log.txt; an existing file is never overwritten.\n";
 
+constexpr std::string_view kServeHelp =
+    "Usage: marindo-cli serve [TARGET] [--listen ADDR:PORT] [--interval SECONDS]\n"
+    "                         [--forget-after SECONDS] [--config FILE]\n"
+    "                         [--parallel N] [--rate N]\n"
+    "\n"
+    "The site exporter for Prometheus. Every --interval seconds (default 60) it\n"
+    "searches the site as search does (broadcast, plus the addresses and ranges\n"
+    "of TARGET) and reads each clock's display settings for its sensor; it\n"
+    "serves the result at http://ADDR:PORT/metrics (default 127.0.0.1:9477).\n"
+    "A scrape is answered from memory. A clock that stops answering is reported\n"
+    "with marindo_clock_up 0 and its last values until it has been silent for\n"
+    "--forget-after seconds (default 86400).\n"
+    "\n"
+    "  --listen ADDR:PORT     address and port of the HTTP server; 0.0.0.0 for all\n"
+    "  --interval SECONDS     seconds between refreshes, 1 to 86400\n"
+    "  --forget-after SECONDS how long a silent clock is still reported\n"
+    "  --config FILE          read [exporter] listen, interval, forget-after and\n"
+    "                         targets from FILE; the command line overrides it\n"
+    "\n"
+    "It reads no password and changes nothing on the clocks; names come from the\n"
+    "settings file when it can be read. It logs one line per refresh to standard\n"
+    "error and stops on SIGTERM or SIGINT with status 0. A port in use, a bad\n"
+    "--listen, a malformed range or config file end it with status 2 before\n"
+    "anything is sent.\n";
+
 // A whole number from `least` to `most`, as an option's value.
 std::optional<long> CountIn(std::string_view text, long least, long most) {
   if (text.empty() || text.size() > 9 || !std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
@@ -158,8 +186,8 @@ struct Given {
 struct OptionSet {
   const CLI::Option* help = nullptr;
   const CLI::Option* json = nullptr;
-  std::array<TextOption, 4> texts{};
-  std::array<NumberOption, 3> numbers{};
+  std::array<TextOption, 6> texts{};
+  std::array<NumberOption, 5> numbers{};
 };
 
 OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std::vector<Given>& given) {
@@ -184,11 +212,15 @@ OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std:
   set.texts = {{{valued("--password-file"), &CliArgs::passwordFile},
                 {valued("--unicast"), &CliArgs::unicast},
                 {valued("--to"), &CliArgs::to},
-                {valued("--clock"), &CliArgs::clock}}};
+                {valued("--clock"), &CliArgs::clock},
+                {valued("--listen"), &CliArgs::listen},
+                {valued("--config"), &CliArgs::config}}};
   set.numbers = {{
       {valued("--parallel"), 1, 1024, [](CliArgs& args, long n) { args.parallel = static_cast<std::size_t>(n); }},
       {valued("--transfers"), 1, 64, [](CliArgs& args, long n) { args.transfers = static_cast<std::size_t>(n); }},
       {valued("--rate"), 1, 1000000, [](CliArgs& args, long n) { args.rate = static_cast<int>(n); }},
+      {valued("--interval"), 1, 86400, [](CliArgs& args, long n) { args.interval = n; }},
+      {valued("--forget-after"), 1, 31536000, [](CliArgs& args, long n) { args.forgetAfter = n; }},
   }};
   return set;
 }
@@ -252,6 +284,10 @@ std::optional<std::string> CheckOptionFitsCommand(const CliArgs& args) {
   if (args.unicast && args.command != "search") return "--unicast belongs to search";
   if (args.unicast && !args.operands.empty()) return "search takes --unicast IP or TARGET, not both";
   if ((args.to || args.clock) && args.command != "restore") return "--to and --clock belong to restore";
+  if ((args.listen || args.config || args.interval || args.forgetAfter) && args.command != "serve") {
+    return "--listen, --interval, --forget-after and --config belong to serve";
+  }
+  if (args.passwordFile && args.command == "serve") return "serve reads no password: leave out --password-file";
   return std::nullopt;
 }
 
@@ -310,6 +346,7 @@ std::string UsageText(std::string_view command) {
   if (command == "restore") return std::string(kRestoreHelp);
   if (command == "upgrade") return std::string(kUpgradeHelp);
   if (command == "log") return std::string(kLogHelp);
+  if (command == "serve") return std::string(kServeHelp);
   return std::string(kOverview);
 }
 

@@ -14,13 +14,19 @@
 namespace marindo {
 
 struct CliArgs {
-  std::string command;  // search, show, apply, backup, restore, upgrade, log; empty for the overview
+  std::string command;  // search, show, apply, backup, restore, upgrade, log, serve; empty for the overview
   bool help = false;
   bool json = false;
   std::optional<std::string> passwordFile;
   std::optional<std::string> unicast;  // search --unicast IP
   std::optional<std::string> to;       // restore --to IP
   std::optional<std::string> clock;    // restore --clock SERIAL|MAC
+  std::optional<std::string> listen;   // serve --listen ADDR:PORT
+  std::optional<std::string> config;   // serve --config FILE
+  // serve: seconds between refreshes, and seconds a silent clock is kept;
+  // nothing when not given, so that the config file's value counts.
+  std::optional<long> interval;
+  std::optional<long> forgetAfter;
   std::vector<std::string> operands;   // the command's positional arguments
   std::size_t parallel = kDefaultParallel;    // clocks in flight at once
   std::size_t transfers = kDefaultTransfers;  // TFTP transfers at once

@@ -60,6 +60,15 @@ TEST(CliArgsTest, RefusesMalformedCommandLines) {
       {{"--transfers", "eight", "log", "all", "/tmp"}, "--transfers takes a whole number from 1 to 64"},
       {{"--rate", "-5", "search"}, "--rate takes a whole number from 1 to 1000000"},
       {{"--rate", "99999999999999999999", "search"}, "--rate takes a whole number from 1 to 1000000"},
+      {{"serve", "all", "10.0.0.0/24"}, "serve: unexpected argument \"10.0.0.0/24\""},
+      {{"serve", "--interval", "0"}, "--interval takes a whole number from 1 to 86400"},
+      {{"serve", "--interval", "86401"}, "--interval takes a whole number from 1 to 86400"},
+      {{"serve", "--forget-after", "-1"}, "--forget-after takes a whole number from 1 to 31536000"},
+      {{"serve", "--listen"}, "--listen needs a value"},
+      {{"serve", "--config", "a", "--config", "b"}, "--config is given twice"},
+      {{"search", "--listen", "127.0.0.1:9477"}, "--listen, --interval, --forget-after and --config belong to serve"},
+      {{"backup", "all", "--interval", "5"}, "--listen, --interval, --forget-after and --config belong to serve"},
+      {{"serve", "--password-file", "pw"}, "serve reads no password: leave out --password-file"},
   };
   for (const Case& c : cases) {
     const auto parsed = Parse(c.args);
@@ -177,6 +186,30 @@ TEST(CliArgsTest, SiteOptionsHaveDefaultsAndTakeNumbers) {
   EXPECT_EQ(std::get<CliArgs>(given).transfers, 2u);
   EXPECT_EQ(std::get<CliArgs>(given).rate, 500);
   EXPECT_EQ(std::get<CliArgs>(given).operands, std::vector<std::string>{"10.0.0.0/24"});
+}
+
+// What serve is not given stays unset, so that its config file's value
+// counts; what it is given overrides the file.
+TEST(CliArgsTest, ServeOptionsAreKeptOnlyWhenGiven) {
+  const auto defaults = Parse({"serve"});
+  ASSERT_TRUE(std::holds_alternative<CliArgs>(defaults)) << std::get<std::string>(defaults);
+  const CliArgs& none = std::get<CliArgs>(defaults);
+  EXPECT_EQ(none.command, "serve");
+  EXPECT_TRUE(none.operands.empty());
+  EXPECT_FALSE(none.listen || none.config || none.interval || none.forgetAfter);
+
+  const auto given = Parse({"serve", "10.20.0.0/22", "--listen=0.0.0.0:9100", "--interval", "30",
+                            "--forget-after", "600", "--config", "/etc/marindo/exporter.conf", "--rate", "500"});
+  ASSERT_TRUE(std::holds_alternative<CliArgs>(given)) << std::get<std::string>(given);
+  const CliArgs& args = std::get<CliArgs>(given);
+  EXPECT_EQ(args.operands, std::vector<std::string>{"10.20.0.0/22"});
+  EXPECT_EQ(args.listen, "0.0.0.0:9100");
+  EXPECT_EQ(args.interval, 30);
+  EXPECT_EQ(args.forgetAfter, 600);
+  EXPECT_EQ(args.config, "/etc/marindo/exporter.conf");
+  EXPECT_EQ(args.rate, 500);
+  EXPECT_NE(UsageText("serve").find("Usage: marindo-cli serve [TARGET]"), std::string::npos);
+  EXPECT_NE(UsageText("").find("serve [TARGET]"), std::string::npos);
 }
 
 TEST(CliArgsTest, RangesListTheirAddressesInOrder) {
