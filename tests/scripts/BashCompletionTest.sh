@@ -36,10 +36,10 @@ offers() {
 # the cursor), and the sorted offers.
 cases=(
   "marindo-cli ap|apply"
-  "marindo-cli s|search show"
-  "marindo-cli ''|apply backup log restore search show upgrade"
+  "marindo-cli s|search serve show"
+  "marindo-cli ''|apply backup log restore search serve show upgrade"
   "marindo-cli --json --rate 500 sh|show"
-  "marindo-cli --password-file show s|search show"
+  "marindo-cli --password-file show s|search serve show"
   "marindo-cli show all b|basic bells"
   "marindo-cli show 10.0.0.5 ''|all basic bells display ntp system text"
   "marindo-cli show all basic ''|"
@@ -59,6 +59,13 @@ cases=(
   "marindo-cli log all ''|logs"
   "marindo-cli -- --j|"
   "marindo-cli show -- all b|basic bells"
+  "marindo-cli se|search serve"
+  "marindo-cli serve --|--config --forget-after --help --interval --listen --parallel --rate"
+  "marindo-cli serve ''|all"
+  "marindo-cli serve --config s|site.json"
+  "marindo-cli serve --listen ''|"
+  "marindo-cli serve --interval 30 --config=pw.txt a|all"
+  "marindo-cli search --li|"
 )
 
 for entry in "${cases[@]}"; do
@@ -79,7 +86,7 @@ done
 
 # Every option the usage texts of marindo-cli name is offered for some
 # command, so an option added to the program is not forgotten here.
-offered=" $(offers marindo-cli search --) $(offers marindo-cli restore --) "
+offered=" $(offers marindo-cli search --) $(offers marindo-cli restore --) $(offers marindo-cli serve --) "
 mapfile -t named < <(grep -E '^\s+"' "$source_dir/src/cli/CliArgs.cpp" | grep -o -- '--[a-z][a-z-]*' | sort -u)
 if [ ${#named[@]} -eq 0 ]; then
   echo "not ok: no option found in the usage texts of src/cli/CliArgs.cpp"
