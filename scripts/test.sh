@@ -21,8 +21,9 @@ bash bench/discovery.sh build/ci
 bash bench/tftp.sh build/ci
 bash bench/site.sh build/ci
 # The site exporter before 1000 clocks: scrape latency and memory while it
-# refreshes (about a minute with the LAN's set-up; cut off after five).
-timeout 300 bash bench/exporter.sh build/ci
+# refreshes (about half a minute with the LAN's set-up; cut off after five
+# minutes, which is reported and does not fail the run).
+timeout 300 bash bench/exporter.sh build/ci || echo "bench: exporter.sh ended with status $?"
 
 cmake --preset asan
 cmake --build --preset asan
