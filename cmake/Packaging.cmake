@@ -65,6 +65,18 @@ install(FILES ${marindo_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONE
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/marindo-cli
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT manuals)
 
+# The site exporter (marindo-cli serve) as a system service, its settings and
+# the Prometheus alert rules for what it reports. The unit goes where Debian's
+# own packages put theirs, outside the /usr prefix, and so does the settings
+# file, which dpkg keeps as an administrator changed it (a conffile). Like
+# "manuals", component "exporter" installs without building the programs.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/systemd/marindo-exporter.service
+        DESTINATION /lib/systemd/system COMPONENT exporter)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/exporter.conf
+        DESTINATION /etc/marindo COMPONENT exporter)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/prometheus/marindo-alerts.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/marindo/prometheus COMPONENT exporter)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME marindo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -73,7 +85,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "marindo finds the digital wall clocks on the local network, shows their\n"
     "settings (time zone, daylight saving, addressing, brightness, NTP servers,\n"
     "display texts, the bell schedule) and writes them back, upgrades their\n"
-    "firmware and fetches their logs. Operators are the members of group marindo.")
+    "firmware and fetches their logs. Operators are the members of group marindo.\n"
+    "A site exporter, the service marindo-exporter (disabled until enabled),\n"
+    "reports the clocks to Prometheus, with alert rules to load there.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES TRUE)
@@ -87,7 +101,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
 # The About box and one error message are Chinese text.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/debian/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/debian/prerm
     ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 

@@ -3,7 +3,10 @@
 # a minbase debootstrap of bookworm in build/pkgtest/root gets the package
 # with `apt-get install ./marindo_*.deb` (Qt comes from the registry), the
 # installed files (man pages and bash completion included), the operators'
-# group and the settings folder's access are checked, lintian (when installed)
+# group and the settings folder's access are checked, the site exporter's
+# unit (installed, not enabled, verified by systemd-analyze), its system user,
+# its settings (a conffile kept over a reinstall) and its alert rules (accepted
+# by promtool) too, lintian (when installed)
 # must find nothing wrong with the man pages, and marindo is started as an operator against an Xvfb display of
 # this machine until its login window shows. It is never logged in: the main
 # window would open the clock socket, and the program runs in a network
@@ -348,6 +351,114 @@ check_lintian() {
   fi
 }
 
+# --- the site exporter --------------------------------------------------------
+
+readonly exporter_unit=/lib/systemd/system/marindo-exporter.service
+readonly exporter_config=/etc/marindo/exporter.conf
+readonly exporter_rules=/usr/share/marindo/prometheus/marindo-alerts.yml
+readonly exporter_user=marindo-exporter
+
+# Any link to the unit under /etc/systemd/system: what enabling it makes.
+exporter_unit_not_enabled() {
+  [ -z "$(find "$root/etc/systemd/system" -name "$(basename "$exporter_unit")" 2>/dev/null)" ]
+}
+
+# systemd-analyze verify of the installed unit: in the chroot where it has
+# systemd, otherwise on this machine with ExecStart pointed into the chroot.
+# Unknown or malformed settings are only warned about, so any output fails.
+# The man page it names is checked above.
+check_exporter_unit_verifies() {
+  local output status copy="$work/unit-check/marindo-exporter.service"
+  if in_root sh -c 'command -v systemd-analyze' >/dev/null 2>&1; then
+    output=$(in_root systemd-analyze verify --man=no "$exporter_unit" 2>&1)
+    status=$?
+  elif command -v systemd-analyze >/dev/null 2>&1; then
+    mkdir -p "$(dirname "$copy")"
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$root/usr/bin/|" "$root$exporter_unit" >"$copy"
+    output=$(systemd-analyze verify --man=no "$copy" 2>&1)
+    status=$?
+  else
+    say "systemd-analyze is missing here and in the chroot; the unit is not verified"
+    return 0
+  fi
+  if [ -n "$output" ]; then
+    printf '%s\n' "$output" | sed 's/^/  /'
+    return 1
+  fi
+  return "$status"
+}
+
+# A system user whose shell refuses logins and whose home does not exist.
+exporter_user_is_system_without_login() {
+  local entry uid home shell
+  entry=$(in_root getent passwd "$exporter_user") || return 1
+  IFS=: read -r _ _ uid _ _ home shell <<<"$entry"
+  [ "$uid" -lt 1000 ] && [ "$shell" = /usr/sbin/nologin ] && [ ! -e "$root$home" ]
+}
+
+exporter_user_outside_operators() {
+  local groups
+  groups=$(in_root id -nG "$exporter_user") || return 1
+  ! tr ' ' '\n' <<<"$groups" | grep -qx marindo
+}
+
+exporter_config_is_conffile() {
+  # shellcheck disable=SC2016 # a dpkg-query field, not a shell variable
+  in_root dpkg-query -W -f='${Conffiles}\n' marindo | grep -Eq "^ $exporter_config [0-9a-f]{32}\$"
+}
+
+# promtool from the chroot, or from this machine on the installed file.
+exporter_rules_accepted() {
+  if in_root sh -c 'command -v promtool' >/dev/null 2>&1; then
+    in_root promtool check rules "$exporter_rules" >/dev/null
+  elif command -v promtool >/dev/null 2>&1; then
+    promtool check rules "$root$exporter_rules" >/dev/null
+  else
+    say "promtool is missing here and in the chroot; the installed rules are not checked"
+  fi
+}
+
+# The link `systemctl enable marindo-exporter` makes (the chroot has no
+# systemctl).
+readonly exporter_wants_link=/etc/systemd/system/multi-user.target.wants/marindo-exporter.service
+
+enable_exporter_as_administrator() {
+  in_root mkdir -p "$(dirname "$exporter_wants_link")"
+  in_root ln -sf "$exporter_unit" "$exporter_wants_link"
+}
+
+user_missing() {
+  ! in_root getent passwd "$1" >/dev/null && ! in_root getent group "$1" >/dev/null
+}
+
+check_exporter_installed() {
+  check "$exporter_unit installed" test -f "$root$exporter_unit"
+  check "the exporter's unit is not enabled" exporter_unit_not_enabled
+  check "systemd-analyze verify finds nothing wrong with the unit" check_exporter_unit_verifies
+  check "user $exporter_user is a system user with no login and no home" exporter_user_is_system_without_login
+  check "user $exporter_user is not in group marindo" exporter_user_outside_operators
+  check "$exporter_config is a conffile" exporter_config_is_conffile
+  check "$exporter_config is readable by $exporter_user" as_user "$exporter_user" test -r "$exporter_config"
+  check "$exporter_rules installed" test -s "$root$exporter_rules"
+  check "promtool accepts $exporter_rules" exporter_rules_accepted
+}
+
+# An administrator's change to the exporter's settings survives the package
+# being installed again.
+readonly exporter_config_mark='targets = 10.20.0.0/22'
+
+change_exporter_config() {
+  in_root sed -i "s|^targets =.*|$exporter_config_mark|" "$exporter_config"
+}
+
+check_exporter_after_reinstall() {
+  check "reinstall: the administrator's $exporter_config is kept" \
+    in_root grep -qx "$exporter_config_mark" "$exporter_config"
+  check "reinstall: the exporter's unit is still not enabled" exporter_unit_not_enabled
+  check "user $exporter_user cannot read the operators' settings" \
+    cannot as_user "$exporter_user" cat "$settings_folder/Tessaly.ini"
+}
+
 # The program writes its settings through a temporary file renamed over the
 # old one; operators do the same here.
 # shellcheck disable=SC2016 # expanded by the operator's shell
@@ -609,9 +720,14 @@ purge_package() {
 }
 
 check_purge() {
+  enable_exporter_as_administrator
   check "apt-get purge marindo" purge_package
   check "purge removes $settings_folder" test ! -e "$root$settings_folder"
   check "purge removes group marindo" group_missing
+  check "purge removes user and group $exporter_user" user_missing "$exporter_user"
+  check "purge removes $exporter_config" test ! -e "$root$exporter_config"
+  check "purge removes the link of an administrator's enabling of the exporter" \
+    test ! -L "$root$exporter_wants_link"
 }
 
 # --- main ----------------------------------------------------------------------
@@ -638,10 +754,13 @@ run() {
   install_package "$deb"
 
   check_installed_files
+  check_exporter_installed
   check_lintian "$deb"
   check_folder_access
   check_program_starts
+  change_exporter_config
   check_reinstall_repairs_access "$deb"
+  check_exporter_after_reinstall
   check_configure_follows_no_link
   check_purge
 
