@@ -15,7 +15,7 @@ if [ ! -f "$tree/CMakeCache.txt" ]; then
 fi
 
 # Re-runs the configuration too when the CMake files changed since.
-cmake --build "$tree" --target marindo marindo_icons >&2
+cmake --build "$tree" --target marindo marindo-cli marindo_icons marindo_man_pages >&2
 if [ ! -f "$tree/CPackConfig.cmake" ]; then
   echo "package: $tree has no CPack configuration; it must be built with MARINDO_BUILD_GUI=ON" >&2
   exit 1

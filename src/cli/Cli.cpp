@@ -24,6 +24,7 @@
 #include "link/CommandCodes.h"
 #include "link/SiteEngine.h"
 #include "platform/Ipv4.h"
+#include "platform/Signals.h"
 #include "settings/FirmwareUpgrade.h"
 #include "settings/LogDownload.h"
 #include "settings/ModifyMessages.h"

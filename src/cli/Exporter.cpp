@@ -1,8 +1,6 @@
 #include "cli/Exporter.h"
 
 #include <httplib.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -23,6 +21,7 @@
 #include "link/SiteEngine.h"
 #include "platform/IniFile.h"
 #include "platform/Ipv4.h"
+#include "platform/Signals.h"
 
 namespace marindo {
 namespace {
@@ -226,7 +225,7 @@ std::optional<std::string> Exporter::Listen() {
 void Exporter::Start() {
   // A scraper that hangs up while its page is written must cost only that
   // write, not the program: the server sends without MSG_NOSIGNAL.
-  ::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipes();
   httplib::Server& server = http_->server;
   http_->thread = std::thread([http = http_.get()] {
     http->server.listen_after_bind();
@@ -323,33 +322,6 @@ void Exporter::Refresh() {
   std::snprintf(line, sizeof line, "refresh: %zu %s, %zu silent, %.2f s\n", metrics_.ClockCount(),
                 metrics_.ClockCount() == 1 ? "clock" : "clocks", metrics_.SilentCount(), seconds);
   log_ << line << std::flush;
-}
-
-struct TerminationSignals::Masks {
-  sigset_t wanted;
-  sigset_t old;
-};
-
-TerminationSignals::TerminationSignals() : masks_(std::make_unique<Masks>()) {
-  sigemptyset(&masks_->wanted);
-  sigaddset(&masks_->wanted, SIGTERM);
-  sigaddset(&masks_->wanted, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &masks_->wanted, &masks_->old);
-}
-
-TerminationSignals::~TerminationSignals() {
-  // A second signal that came meanwhile would end the program on the way
-  // out, with the status of a kill rather than that of a clean stop.
-  const timespec none{};
-  while (sigtimedwait(&masks_->wanted, nullptr, &none) > 0) {
-  }
-  pthread_sigmask(SIG_SETMASK, &masks_->old, nullptr);
-}
-
-void TerminationSignals::Wait() {
-  int received = 0;
-  while (sigwait(&masks_->wanted, &received) != 0) {
-  }
 }
 
 }  // namespace marindo

@@ -113,21 +113,4 @@ class Exporter {
   std::unique_ptr<Http> http_;
 };
 
-// Blocks SIGTERM and SIGINT in the calling thread and in every thread it
-// starts afterwards, so that Wait receives them; the old signal mask comes
-// back when it goes.
-class TerminationSignals {
- public:
-  TerminationSignals();
-  ~TerminationSignals();
-  TerminationSignals(const TerminationSignals&) = delete;
-  TerminationSignals& operator=(const TerminationSignals&) = delete;
-  // Returns once SIGTERM or SIGINT has come.
-  void Wait();
-
- private:
-  struct Masks;
-  std::unique_ptr<Masks> masks_;
-};
-
 }  // namespace marindo
