@@ -75,13 +75,21 @@ void CollectChanges(const std::string& path, const Json* before, const Json* aft
 bool IsSet(const std::string& path) { return path.ends_with(".days"); }
 
 void CollectObject(const std::string& path, const Json* before, const Json* after, std::vector<FieldChange>& out) {
-  // The keys in the order the old value prints them, then the ones only the
-  // new value has.
+  // The keys in the order the section prints them: a key only the old value
+  // has keeps its place among the new value's keys.
   std::vector<std::string> keys;
-  for (const Json* side : {before, after}) {
-    if (side == nullptr) continue;
-    for (const auto& [key, value] : side->items()) {
-      if (std::ranges::find(keys, key) == keys.end()) keys.push_back(key);
+  if (after != nullptr) {
+    for (const auto& [key, value] : after->items()) keys.push_back(key);
+  }
+  if (before != nullptr) {
+    auto next = keys.begin();
+    for (const auto& [key, value] : before->items()) {
+      const auto found = std::ranges::find(keys, key);
+      if (found != keys.end()) {
+        next = found + 1;
+      } else {
+        next = keys.insert(next, key) + 1;
+      }
     }
   }
   for (const std::string& key : keys) {
