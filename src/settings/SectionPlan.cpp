@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "link/CommandCodes.h"
@@ -120,6 +121,11 @@ void CollectChanges(const std::string& path, const Json* before, const Json* aft
   out.push_back(std::move(change));
 }
 
+// What the clock measures or is: no frame writes it, and a new unit makes the
+// clock measure anew rather than relabel the old reading.
+constexpr std::array<std::string_view, 4> kReadOnly{"display.sensor", "display.temperature", "display.humidity",
+                                                    "text.limit"};
+
 std::string Shown(const std::optional<Json>& value) {
   if (!value) return "(none)";
   return value->dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -159,8 +165,12 @@ std::vector<FieldChange> PlanSection(const ClockRecord& current, Section section
   if (SectionOfModify(frame.Code()) != section) return {};
   const std::optional<ClockRecord> after = RecordAfterModify(current, frame);
   if (!after) return {};
-  return JsonChanges(std::string(SectionName(section)), SectionToJson(current, section, cp),
-                     SectionToJson(*after, section, cp));
+  std::vector<FieldChange> changes = JsonChanges(std::string(SectionName(section)), SectionToJson(current, section, cp),
+                                                 SectionToJson(*after, section, cp));
+  std::erase_if(changes, [](const FieldChange& change) {
+    return std::ranges::find(kReadOnly, change.field) != kReadOnly.end();
+  });
+  return changes;
 }
 
 std::vector<FieldChange> JsonChanges(const std::string& path, const Json& before, const Json& after) {
