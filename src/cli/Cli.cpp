@@ -28,6 +28,7 @@
 #include "settings/FirmwareUpgrade.h"
 #include "settings/LogDownload.h"
 #include "settings/ModifyMessages.h"
+#include "settings/SectionPlan.h"
 #include "settings/SettingsJson.h"
 
 namespace marindo {
@@ -51,12 +52,20 @@ struct BadInput {
   std::string message;
 };
 
+// What --dry-run found a section would change, and the frame it would send.
+struct PlannedSection {
+  std::string section;
+  std::vector<FieldChange> changes;
+  std::string frame;  // hex
+};
+
 // One clock's outcome, as one result line.
 struct ClockResult {
   std::uint32_t ip = 0;
   std::string serial;
   bool ok = true;
   std::vector<std::pair<std::string, std::string>> parts;  // section or step, what happened
+  std::vector<PlannedSection> plan;                        // --dry-run: the sections that have a frame
 };
 
 // Several problems on one result line.
@@ -210,6 +219,9 @@ class CliRun {
   Json ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result);
   void WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result);
   std::string WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok);
+  // --dry-run: reads the section as WriteSection does and plans its frame.
+  std::string PlanSectionWrite(std::uint32_t ip, Section section, const Json& fields, bool& ok,
+                               ClockResult& result);
   std::string VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
   std::optional<BadInput> ChooseSavedClocks();
   // The clock of a saved clock the broadcast did not find, at its saved address.
@@ -237,6 +249,11 @@ class CliRun {
   std::variant<ReadClocks, int> ReadEveryTarget(const std::vector<Section>& sections);
   ClockResult StartResult(std::uint32_t ip);
   int Report(const std::vector<ClockResult>& results, const std::string& resultHeading);
+  int ReportPlan(const std::vector<ClockResult>& results);
+  // apply and restore: what the clocks answered, or with --dry-run the plan.
+  int Finish(const std::vector<ClockResult>& results) {
+    return args_.dryRun ? ReportPlan(results) : Report(results, "sections");
+  }
   void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
   int Fail(const BadInput& bad) {
     PrintError(bad.message);
@@ -538,6 +555,65 @@ int CliRun::Report(const std::vector<ClockResult>& results, const std::string& r
   return allOk ? kCliDone : kCliClockFailed;
 }
 
+// Every changed field on a line of its own, so that a site's plan can be
+// read and grepped clock by clock.
+int CliRun::ReportPlan(const std::vector<ClockResult>& results) {
+  bool allOk = true;
+  for (const ClockResult& result : results) allOk = allOk && result.ok;
+  const auto planOf = [](const ClockResult& result, const std::string& section) -> const PlannedSection* {
+    const auto found = std::ranges::find(result.plan, section, &PlannedSection::section);
+    return found == result.plan.end() ? nullptr : &*found;
+  };
+  if (args_.json) {
+    Json report = Json::array();
+    for (const ClockResult& result : results) {
+      Json line;
+      line["address"] = FormatIpv4(result.ip);
+      line["serial"] = result.serial;
+      line["ok"] = result.ok;
+      Json sections = Json::object();
+      for (const auto& [part, text] : result.parts) {
+        if (part.empty()) {
+          line["result"] = text;
+          continue;
+        }
+        const PlannedSection* planned = planOf(result, part);
+        if (planned == nullptr) {
+          sections[part] = Json{{"result", text}};
+          continue;
+        }
+        Json changes = Json::array();
+        for (const FieldChange& change : planned->changes) {
+          Json item;
+          item["field"] = change.field;
+          if (change.before) item["old"] = *change.before;
+          if (change.after) item["new"] = *change.after;
+          changes.push_back(std::move(item));
+        }
+        sections[part] = Json{{"changes", std::move(changes)}, {"frame", planned->frame}};
+      }
+      if (!sections.empty()) line["sections"] = std::move(sections);
+      report.push_back(std::move(line));
+    }
+    env_.out << JsonDocument(Json{{"plan", report}}) << "\n";
+    return allOk ? kCliDone : kCliClockFailed;
+  }
+  TextTable table({"ADDRESS", "SERIAL", "PLAN"});
+  for (const ClockResult& result : results) {
+    const auto row = [&](std::string text) { table.AddRow({FormatIpv4(result.ip), result.serial, std::move(text)}); };
+    for (const auto& [part, text] : result.parts) {
+      const PlannedSection* planned = part.empty() ? nullptr : planOf(result, part);
+      if (planned == nullptr || planned->changes.empty()) {
+        row(part.empty() ? text : part + ": " + text);
+        continue;
+      }
+      for (const FieldChange& change : planned->changes) row(FieldChangeText(change));
+    }
+  }
+  env_.out << table.Render();
+  return allOk ? kCliDone : kCliClockFailed;
+}
+
 int CliRun::Search() {
   std::vector<std::uint32_t> found;
   if (targets_.all) {
@@ -677,6 +753,23 @@ std::string CliRun::WriteSection(std::uint32_t ip, Section section, const Json& 
   return text;
 }
 
+std::string CliRun::PlanSectionWrite(std::uint32_t ip, Section section, const Json& fields, bool& ok,
+                                     ClockResult& result) {
+  ok = false;
+  if (!ReadSection(ip, section)) return NoResponseMessage(ip);
+  const ClockRecord record = *session_->Record(ip);
+  auto built = BuildSectionFrame(record, section, fields, env_.codePage);
+  if (auto* refusal = std::get_if<std::string>(&built)) return OneLine(*refusal);
+  const ClockFrame& frame = std::get<ClockFrame>(built);
+  ok = true;
+  PlannedSection planned{std::string(SectionName(section)), PlanSection(record, section, frame, env_.codePage),
+                         FrameHex(frame)};
+  const std::size_t count = planned.changes.size();
+  result.plan.push_back(std::move(planned));
+  if (count == 0) return "no change";
+  return std::to_string(count) + (count == 1 ? " change" : " changes");
+}
+
 void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result) {
   // After a section the clock did not answer, the rest are not sent: it
   // would cost each one the whole budget again for the same answer.
@@ -685,7 +778,9 @@ void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& res
   for (Section section : WritableSectionsIn(clock)) {
     const std::string name(SectionName(section));
     bool ok = false;
-    std::string text = silent ? silence : WriteSection(ip, section, clock[name], ok);
+    std::string text = silent            ? silence
+                       : args_.dryRun ? PlanSectionWrite(ip, section, clock[name], ok, result)
+                                      : WriteSection(ip, section, clock[name], ok);
     silent = text == silence;
     result.ok = result.ok && ok;
     result.parts.emplace_back(name, std::move(text));
@@ -700,7 +795,7 @@ int CliRun::Apply() {
     WriteSections(ip, settings_, result);
   });
   if (const int* status = std::get_if<int>(&targets)) return *status;
-  return Report(results.Take(std::get<std::vector<std::uint32_t>>(targets).size()), "sections");
+  return Finish(results.Take(std::get<std::vector<std::uint32_t>>(targets).size()));
 }
 
 int CliRun::Backup() {
@@ -774,7 +869,7 @@ int CliRun::Restore() {
     ClockResult result = StartResult(*restoreTo_);
     WriteSections(*restoreTo_, *savedClocks_.front(), result);
     results.push_back(std::move(result));
-    return Report(results, "sections");
+    return Finish(results);
   }
   // Saved clocks by serial and MAC: each clock the broadcast search finds is
   // written as soon as it is found.
@@ -816,7 +911,7 @@ int CliRun::Restore() {
     result = StartResult(*ip);
     WriteSections(*ip, saved, result);
   });
-  return Report(slots.Take(savedClocks_.size()), "sections");
+  return Finish(slots.Take(savedClocks_.size()));
 }
 
 int CliRun::Upgrade() {

@@ -65,6 +65,8 @@ constexpr std::string_view kOverview =
     "  --transfers N         firmware uploads and log downloads at once (default 8)\n"
     "  --rate N              search requests per second when a range is searched\n"
     "                        (default 10000)\n"
+    "  --dry-run             apply, restore: read the clocks and print what would\n"
+    "                        change on each, field by field; nothing is written\n"
     "  --help                this text; COMMAND --help explains one command\n"
     "\n"
     "Exit status: 0 all clocks done, 1 a clock failed, 2 bad input (nothing was\n"
@@ -86,13 +88,17 @@ constexpr std::string_view kShowHelp =
     "the schema that apply, backup and restore read.\n";
 
 constexpr std::string_view kApplyHelp =
-    "Usage: marindo-cli apply TARGET FILE.json [--json]\n"
+    "Usage: marindo-cli apply TARGET FILE.json [--dry-run] [--json]\n"
     "\n"
     "Writes the sections present in FILE.json (the schema show --json prints; a\n"
     "section may give only some of its fields). Each section goes to each clock\n"
     "as one modify frame, built from the clock's current settings with the\n"
     "file's fields laid over them. Prints per clock what it answered for each\n"
-    "section. The whole file is checked before anything is sent.\n";
+    "section. The whole file is checked before anything is sent.\n"
+    "\n"
+    "With --dry-run the clocks are only read: each field that would change is\n"
+    "printed as FIELD: OLD \u2192 NEW, a section with nothing to change as \"no\n"
+    "change\". --json prints the same plan with the frame each section would send.\n";
 
 constexpr std::string_view kBackupHelp =
     "Usage: marindo-cli backup TARGET > site.json\n"
@@ -101,12 +107,13 @@ constexpr std::string_view kBackupHelp =
     "One result line per clock goes to standard error.\n";
 
 constexpr std::string_view kRestoreHelp =
-    "Usage: marindo-cli restore site.json [--to IP] [--clock SERIAL|MAC] [--json]\n"
+    "Usage: marindo-cli restore site.json [--to IP] [--clock SERIAL|MAC] [--dry-run] [--json]\n"
     "\n"
     "Writes each clock's saved settings back onto the clock with the same serial\n"
     "and MAC, wherever it is now. With --to, one saved clock (the only one in the\n"
     "file, or the one --clock names) is written onto the clock at IP, for\n"
-    "example a replacement.\n";
+    "example a replacement. With --dry-run nothing is written: the clocks are\n"
+    "read and what would change is printed, as apply --dry-run prints it.\n";
 
 constexpr std::string_view kUpgradeHelp =
     "Usage: marindo-cli upgrade TARGET FIRMWARE [--json]\n"
@@ -186,6 +193,7 @@ struct Given {
 struct OptionSet {
   const CLI::Option* help = nullptr;
   const CLI::Option* json = nullptr;
+  const CLI::Option* dryRun = nullptr;
   std::array<TextOption, 6> texts{};
   std::array<NumberOption, 5> numbers{};
 };
@@ -209,6 +217,7 @@ OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std:
   OptionSet set;
   set.help = noted(app.add_flag("-h,--help"));
   set.json = noted(app.add_flag("--json"));
+  set.dryRun = noted(app.add_flag("--dry-run"));
   set.texts = {{{valued("--password-file"), &CliArgs::passwordFile},
                 {valued("--unicast"), &CliArgs::unicast},
                 {valued("--to"), &CliArgs::to},
@@ -258,10 +267,10 @@ bool EmptyAfterEquals(std::span<const std::string> line, const Given& given) {
 std::optional<std::string> TakeOption(std::span<const std::string> line, const OptionSet& set, const Given& given,
                                       std::map<const CLI::Option*, int>& seen, CliArgs& args) {
   const CLI::Option* option = given.option;
-  if (option == set.help || option == set.json) {
+  if (option == set.help || option == set.json || option == set.dryRun) {
     // A flag holds "true"; anything else came as --flag=VALUE.
     if (given.value != "true") return "unknown option \"" + option->get_name() + "=" + given.value + "\"";
-    (option == set.help ? args.help : args.json) = true;
+    (option == set.help ? args.help : option == set.json ? args.json : args.dryRun) = true;
     return std::nullopt;
   }
   if (EmptyAfterEquals(line, given)) return option->get_name() + " needs a value";
@@ -288,6 +297,9 @@ std::optional<std::string> CheckOptionFitsCommand(const CliArgs& args) {
     return "--listen, --interval, --forget-after and --config belong to serve";
   }
   if (args.passwordFile && args.command == "serve") return "serve reads no password: leave out --password-file";
+  if (args.dryRun && args.command != "apply" && args.command != "restore") {
+    return "--dry-run belongs to apply and restore";
+  }
   return std::nullopt;
 }
 

@@ -17,6 +17,7 @@ struct CliArgs {
   std::string command;  // search, show, apply, backup, restore, upgrade, log, serve; empty for the overview
   bool help = false;
   bool json = false;
+  bool dryRun = false;  // apply, restore: read the clocks and print the plan; write nothing
   std::optional<std::string> passwordFile;
   std::optional<std::string> unicast;  // search --unicast IP
   std::optional<std::string> to;       // restore --to IP

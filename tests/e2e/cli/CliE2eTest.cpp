@@ -498,6 +498,48 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"bells.entries[0].enabled", false}, {"bells.entries[0].flags", 1}, {"bells.hex", kAny}}}),
     [](const ::testing::TestParamInfo<FieldChange>& param) { return std::string(param.param.name); });
 
+// --- the plan before a change ------------------------------------------------------------
+
+// One count-down field that hall already has and gym and tower do not: the
+// plan names exactly those two changes and no clock gets a modify; the real
+// run then sends each clock the very frame the plan gave.
+TEST_F(CliE2eTest, DryRunPlansExactlyTheChangesTheRealRunSends) {
+  const fs::path file = WriteWork("countdown.json", R"({"display": {"countdownDuration": {"hours": 1}}})");
+  const RecordMark planMark;
+  const CliOutcome plan = Cli("apply all " + Quoted(file.string()) + " --dry-run");
+  EXPECT_EQ(plan.status, 0) << plan;
+  EXPECT_EQ(Occurrences(plan.out, "\u2192"), 2) << plan;
+  EXPECT_NE(plan.out.find("GYM0002   display.countdownDuration.hours: 9 \u2192 1"), std::string::npos) << plan;
+  EXPECT_NE(plan.out.find("TOWER003  display.countdownDuration.hours: 0 \u2192 1"), std::string::npos) << plan;
+  EXPECT_NE(plan.out.find("HALL0001  display: no change"), std::string::npos) << plan;
+  EXPECT_EQ(planMark.ModifiesEverywhere(), 0u);
+
+  const CliOutcome planJson = Cli("--json apply all " + Quoted(file.string()) + " --dry-run");
+  ASSERT_EQ(planJson.status, 0) << planJson;
+  std::map<std::string, std::string> frames;  // serial -> the planned frame
+  const Json planDocument = Json::parse(planJson.out);
+  for (const Json& clock : planDocument.at("plan")) {
+    const std::string serial = clock.at("serial").get<std::string>();
+    const Json& display = clock.at("sections").at("display");
+    frames[serial] = display.at("frame").get<std::string>();
+    EXPECT_EQ(display.at("changes").size(), serial == "HALL0001" ? 0u : 1u) << clock.dump();
+  }
+  ASSERT_EQ(frames.size(), 3u) << planJson;
+
+  const RecordMark applyMark;
+  const CliOutcome apply = Cli("apply all " + Quoted(file.string()));
+  EXPECT_EQ(apply.status, 0) << apply;
+  const std::map<std::string, std::string> serials{{"hall", "HALL0001"}, {"gym", "GYM0002"}, {"tower", "TOWER003"}};
+  for (const char* sim : kSims) {
+    SCOPED_TRACE(sim);
+    const std::vector<Datagram> modifies = applyMark.Modifies(sim);
+    ASSERT_EQ(modifies.size(), 1u);
+    const Bytes planned = FromHex(frames.at(serials.at(sim)));
+    ASSERT_GT(planned.size(), 6u);
+    EXPECT_EQ(ToHex(modifies.front().payload), ToHex(Bytes(planned.begin() + 4, planned.end() - 2)));
+  }
+}
+
 TEST_F(CliE2eTest, RefusingClockFailsAloneAndSetsTheStatus) {
   ASSERT_EQ(Control("gym", "faults refuse=true"), 0);
   const fs::path file = WriteWork("bright.json", R"({"basic": {"brightness": "Bright"}})");
