@@ -65,6 +65,8 @@ constexpr std::string_view kOverview =
     "  --transfers N         firmware uploads and log downloads at once (default 8)\n"
     "  --rate N              search requests per second when a range is searched\n"
     "                        (default 10000)\n"
+    "  --trace FILE          write one line per frame and TFTP packet sent or\n"
+    "                        received to FILE (\"-\": standard error)\n"
     "  --help                this text; COMMAND --help explains one command\n"
     "\n"
     "Exit status: 0 all clocks done, 1 a clock failed, 2 bad input (nothing was\n"
@@ -186,7 +188,7 @@ struct Given {
 struct OptionSet {
   const CLI::Option* help = nullptr;
   const CLI::Option* json = nullptr;
-  std::array<TextOption, 6> texts{};
+  std::array<TextOption, 7> texts{};
   std::array<NumberOption, 5> numbers{};
 };
 
@@ -214,7 +216,8 @@ OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std:
                 {valued("--to"), &CliArgs::to},
                 {valued("--clock"), &CliArgs::clock},
                 {valued("--listen"), &CliArgs::listen},
-                {valued("--config"), &CliArgs::config}}};
+                {valued("--config"), &CliArgs::config},
+                {valued("--trace"), &CliArgs::trace}}};
   set.numbers = {{
       {valued("--parallel"), 1, 1024, [](CliArgs& args, long n) { args.parallel = static_cast<std::size_t>(n); }},
       {valued("--transfers"), 1, 64, [](CliArgs& args, long n) { args.transfers = static_cast<std::size_t>(n); }},

@@ -24,13 +24,13 @@ enum class FrameFate {
 
 // One frame sent or one datagram received, as the link saw it.
 struct FrameEvent {
-  std::chrono::system_clock::time_point at;
+  std::chrono::system_clock::time_point at{};
   bool sent = false;
   std::uint32_t ip = 0;  // the receiver of a frame sent, the sender of a datagram received
   std::uint16_t port = 0;
   // The bytes as read, at most the receive buffer; `size` is the datagram's
   // full length, larger only for an oversize one.
-  std::span<const std::uint8_t> bytes;
+  std::span<const std::uint8_t> bytes{};
   std::size_t size = 0;
   FrameFate fate = FrameFate::Sent;
   // Sent: the n-th send of this frame to this address, of `sends`; 0 where

@@ -20,11 +20,11 @@ enum class TftpFate {
 };
 
 struct TftpEvent {
-  std::chrono::system_clock::time_point at;
+  std::chrono::system_clock::time_point at{};
   bool sent = false;
   std::uint32_t ip = 0;  // the receiver of a packet sent, the sender of one received
   std::uint16_t port = 0;
-  std::span<const std::uint8_t> bytes;  // as read: at most the receive buffer
+  std::span<const std::uint8_t> bytes{};  // as read: at most the receive buffer
   std::size_t size = 0;                 // the packet's full length
   TftpFate fate = TftpFate::Sent;
   // Sent: the n-th send of this packet, of `sends`; 0 where it goes once.
