@@ -90,6 +90,31 @@ Json ReceivedFields(const FrameEvent& event, std::span<const std::uint8_t> paylo
   return Json::object();
 }
 
+// The settings a modify frame carries, where it lays them out as the reply
+// to the section's query does: basic settings, NTP servers, bells, text.
+// The display settings' modify frame has a layout of its own and shows none.
+Json SentFields(std::span<const std::uint8_t> payload, std::uint8_t lengthByte, CodePage codePage) {
+  struct Pair {
+    std::uint8_t modify;
+    std::uint8_t query;
+    Section section;
+  };
+  constexpr std::array<Pair, 4> kSameLayout{{{code::kModifyBasic, code::kQueryBasic, Section::Basic},
+                                             {code::kModifyServers, code::kQueryServers, Section::Ntp},
+                                             {code::kModifyBells, code::kQueryBells, Section::Bells},
+                                             {code::kModifyText, code::kQueryText, Section::Text}}};
+  const auto* pair = std::ranges::find(kSameLayout, payload[0], &Pair::modify);
+  if (pair == kSameLayout.end()) return Json::object();
+  std::vector<std::uint8_t> asReply(payload.begin(), payload.end());
+  asReply[0] = pair->query;
+  ClockRecord written;
+  if (!StoreReply(asReply, lengthByte, written)) return Json::object();
+  Json fields = SectionToJson(written, pair->section, codePage);
+  // What the clock reports of itself is no part of what was written.
+  if (pair->section == Section::Text) fields.erase("limit");
+  return fields;
+}
+
 std::string SendText(int send, int sends) {
   if (send == 0) return "send";
   return "send " + std::to_string(send) + "/" + std::to_string(sends);
@@ -247,10 +272,14 @@ std::string FrameTraceLine(const FrameEvent& event, CodePage codePage) {
   line += code ? CodeText(*code) + " " + CodeName(*code) : std::string("- -");
   line += " len=" + std::to_string(event.size);
   const bool framed = event.size == bytes.size() && bytes.size() >= ReceivedFrame::kMinSize;
-  const std::optional<ReceivedFrame> frame = framed ? AcceptDatagram(bytes) : std::nullopt;
-  line += std::string(" crc=") + (!framed ? "-" : frame ? "ok" : "bad");
+  const bool checked = framed && AcceptDatagram(bytes).has_value();
+  line += std::string(" crc=") + (!framed ? "-" : checked ? "ok" : "bad");
   Json fields = Json::object();
-  if (!event.sent && frame) fields = ReceivedFields(event, frame->Payload(), codePage);
+  if (checked) {
+    // Header and checksum off, whatever the length byte says.
+    const auto payload = bytes.subspan(ClockFrame::kHeaderSize, bytes.size() - ClockFrame::kOverhead);
+    fields = event.sent ? SentFields(payload, bytes[3], codePage) : ReceivedFields(event, payload, codePage);
+  }
   line += " fields=" + Compact(fields);
   line += " -> " + FateText(event, code);
   return line;

@@ -113,6 +113,38 @@ TEST(TraceWriterTest, OneLinePerFrameInTheDocumentedFormat) {
   }
 }
 
+// A modify frame sent shows the settings it writes, read from its own bytes.
+TEST(TraceWriterTest, AModifyFrameSentShowsWhatItWrites) {
+  Bytes basic(27, 0);
+  basic[0] = code::kModifyBasic;
+  basic[1] = 0x40;  // UTC +8
+  basic[2] = 0x80;  // 24 hours
+  Bytes text(3 + 33, 0);
+  text[0] = code::kModifyText;
+  for (std::size_t i = 0; i < 5; ++i) text[3 + i] = static_cast<std::uint8_t>("HELLO"[i]);
+  Bytes display(14, 0);
+  display[0] = code::kModifyDisplay;
+  struct Case {
+    Bytes payload;
+    std::vector<std::string> shown;
+    std::vector<std::string> absent;
+  };
+  const Case cases[] = {
+      {basic, {"\"timeFormat\":24", "\"zone\":\"UTC +8"}, {}},
+      {text, {"\"mode\":\"roll\"", "\"text\":\"HELLO\""}, {"limit"}},
+      {display, {"fields={} "}, {}},
+  };
+  for (const Case& c : cases) {
+    const Bytes frame = FrameBytes(c.payload);
+    FrameEvent event{.at = kAt, .sent = true, .ip = kClock, .port = 7000, .send = 1, .sends = 3};
+    event.bytes = frame;
+    event.size = frame.size();
+    const std::string line = FrameTraceLine(event, CodePage::Cp1252);
+    for (const std::string& part : c.shown) EXPECT_NE(line.find(part), std::string::npos) << line;
+    for (const std::string& part : c.absent) EXPECT_EQ(line.find(part), std::string::npos) << line;
+  }
+}
+
 TEST(TraceWriterTest, OneLinePerTftpPacket) {
   struct Case {
     TftpEvent event;
