@@ -19,6 +19,7 @@
 #include "cli/CliOutput.h"
 #include "cli/ClockSession.h"
 #include "cli/Exporter.h"
+#include "cli/TraceWriter.h"
 #include "clocks/ClockNames.h"
 #include "clocks/PasswordStore.h"
 #include "link/CommandCodes.h"
@@ -193,6 +194,7 @@ class CliRun {
   int Run();
 
  private:
+  int RunCommand();
   // Checks made before anything is sent.
   std::optional<BadInput> CheckInput();
   std::optional<BadInput> LoadSettingsFile(const std::string& path, bool oneClock);
@@ -255,6 +257,13 @@ class CliRun {
     return args_.dryRun ? ReportPlan(results) : Report(results, "sections");
   }
   void PrintError(const std::string& message) { env_.err << kProgram << ": " << message << "\n"; }
+  // Opens the --trace file before anything is sent.
+  std::optional<BadInput> OpenTrace();
+  LinkServices Services() {
+    LinkServices services{env_.adapters, env_.neighbours, env_.probe, names_};
+    services.trace = trace_.get();
+    return services;
+  }
   int Fail(const BadInput& bad) {
     PrintError(bad.message);
     return kCliBadInput;
@@ -263,6 +272,9 @@ class CliRun {
   const CliArgs& args_;
   CliEnvironment& env_;
   ClockNames names_;
+  // Before the link, which writes to it until it goes.
+  std::ofstream traceFile_;
+  std::unique_ptr<TraceWriter> trace_;
   std::unique_ptr<ClockSession> session_;
   Targets targets_;
   std::optional<Section> showSection_;  // none: all
@@ -271,7 +283,28 @@ class CliRun {
   std::vector<const Json*> savedClocks_;  // restore: the clocks of the file to write
 };
 
+std::optional<BadInput> CliRun::OpenTrace() {
+  if (!args_.trace) return std::nullopt;
+  if (*args_.trace == "-") {
+    trace_ = std::make_unique<TraceWriter>(env_.err, env_.codePage);
+    return std::nullopt;
+  }
+  traceFile_.open(*args_.trace, std::ios::out | std::ios::trunc | std::ios::binary);
+  if (!traceFile_) return BadInput{*args_.trace + ": the trace file cannot be written; nothing was sent"};
+  trace_ = std::make_unique<TraceWriter>(traceFile_, env_.codePage);
+  return std::nullopt;
+}
+
 int CliRun::Run() {
+  if (std::optional<BadInput> bad = OpenTrace()) return Fail(*bad);
+  const int status = RunCommand();
+  session_.reset();
+  if (!traceFile_.is_open() || traceFile_.flush()) return status;
+  PrintError(*args_.trace + ": the trace could not be written in full");
+  return status == kCliDone ? kCliClockFailed : status;
+}
+
+int CliRun::RunCommand() {
   // The exporter reads no password and keeps its own order of checks.
   if (args_.command == "serve") return Serve();
   if (std::optional<BadInput> bad = CheckInput()) return Fail(*bad);
@@ -421,8 +454,7 @@ int CliRun::Login() {
 }
 
 bool CliRun::OpenLink() {
-  LinkServices services{env_.adapters, env_.neighbours, env_.probe, names_};
-  session_ = std::make_unique<ClockSession>(services, env_.linkTimings);
+  session_ = std::make_unique<ClockSession>(Services(), env_.linkTimings);
   if (!session_->Link().Bound()) {
     PrintError(kPortUnusable);
     return false;
@@ -942,6 +974,7 @@ int CliRun::Upgrade() {
     UploadProgress& progress = ips.size() == 1 ? static_cast<UploadProgress&>(bar) : quiet;
     transfers.acquire();
     TftpClient tftp(env_.codePage, env_.tftpTimings);
+    tftp.SetTrace(trace_.get());
     const bool uploaded = tftp.UploadFile(ip, path, progress) == 0;
     transfers.release();
     bar.Close();
@@ -970,6 +1003,7 @@ int CliRun::Log() {
     }
     transfers.acquire();
     TftpClient tftp(env_.codePage, env_.tftpTimings);
+    tftp.SetTrace(trace_.get());
     const DownloadOutcome outcome = tftp.DownloadFile(ip, name, folder);
     transfers.release();
     result.ok = outcome == DownloadOutcome::Done;
@@ -1016,8 +1050,7 @@ int CliRun::Serve() {
   auto options = ServeOptions();
   if (const auto* bad = std::get_if<BadInput>(&options)) return failed(bad->message);
   // Both ports are bound before the first datagram leaves.
-  LinkServices services{env_.adapters, env_.neighbours, env_.probe, names_};
-  ClockLink link(services, env_.linkTimings);
+  ClockLink link(Services(), env_.linkTimings);
   if (!link.Bound()) return failed(kPortUnusable);
   Exporter exporter(link, names_, env_.codePage, std::move(std::get<ExporterOptions>(options)), env_.now, env_.err);
   if (std::optional<std::string> problem = exporter.Listen()) return failed(*problem);

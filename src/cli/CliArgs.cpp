@@ -67,6 +67,8 @@ constexpr std::string_view kOverview =
     "                        (default 10000)\n"
     "  --dry-run             apply, restore: read the clocks and print what would\n"
     "                        change on each, field by field; nothing is written\n"
+    "  --trace FILE          write one line per frame and TFTP packet sent or\n"
+    "                        received to FILE (\"-\": standard error)\n"
     "  --help                this text; COMMAND --help explains one command\n"
     "\n"
     "Exit status: 0 all clocks done, 1 a clock failed, 2 bad input (nothing was\n"
@@ -194,7 +196,7 @@ struct OptionSet {
   const CLI::Option* help = nullptr;
   const CLI::Option* json = nullptr;
   const CLI::Option* dryRun = nullptr;
-  std::array<TextOption, 6> texts{};
+  std::array<TextOption, 7> texts{};
   std::array<NumberOption, 5> numbers{};
 };
 
@@ -223,7 +225,8 @@ OptionSet AddOptions(CLI::App& app, const std::vector<std::string>& unread, std:
                 {valued("--to"), &CliArgs::to},
                 {valued("--clock"), &CliArgs::clock},
                 {valued("--listen"), &CliArgs::listen},
-                {valued("--config"), &CliArgs::config}}};
+                {valued("--config"), &CliArgs::config},
+                {valued("--trace"), &CliArgs::trace}}};
   set.numbers = {{
       {valued("--parallel"), 1, 1024, [](CliArgs& args, long n) { args.parallel = static_cast<std::size_t>(n); }},
       {valued("--transfers"), 1, 64, [](CliArgs& args, long n) { args.transfers = static_cast<std::size_t>(n); }},

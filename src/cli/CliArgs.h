@@ -24,6 +24,7 @@ struct CliArgs {
   std::optional<std::string> clock;    // restore --clock SERIAL|MAC
   std::optional<std::string> listen;   // serve --listen ADDR:PORT
   std::optional<std::string> config;   // serve --config FILE
+  std::optional<std::string> trace;    // --trace FILE, or "-" for standard error
   // serve: seconds between refreshes, and seconds a silent clock is kept;
   // nothing when not given, so that the config file's value counts.
   std::optional<long> interval;

@@ -67,11 +67,15 @@ std::optional<ClockLink::Datagram> ClockLink::ReadQueued() {
   for (;;) {
     const auto received = socket_.ReceiveFrom(datagram.bytes);
     if (!received) return std::nullopt;
-    // Empty and oversized datagrams are skipped; the caller goes on waiting.
-    if (received->size == 0 || received->truncated) continue;
-    datagram.size = received->size;
+    datagram.size = std::min(received->size, datagram.bytes.size());
+    datagram.sizeSent = received->size;
     datagram.sender = received->senderIp;
     datagram.senderPort = received->senderPort;
+    // Empty and oversized datagrams are skipped; the caller goes on waiting.
+    if (received->size == 0 || received->truncated) {
+      TraceReceived(datagram, received->size == 0 ? FrameFate::Empty : FrameFate::Oversize, std::nullopt, 0);
+      continue;
+    }
     return datagram;
   }
 }
@@ -97,20 +101,24 @@ std::optional<ClockLink::Datagram> ClockLink::NextDatagram(Deadline deadline) {
 
 std::optional<HandledFrame> ClockLink::WaitReply(std::uint32_t ip, std::uint8_t requestCode, Deadline deadline) {
   while (const auto datagram = NextDatagram(deadline)) {
-    std::optional<HandledFrame> handled;
-    {
-      const std::lock_guard lock(mutex_);
-      handled = HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender);
-    }
     const bool fromClock = datagram->sender == ip && datagram->senderPort == timings_.clockPort;
-    if (handled && fromClock && AnswersRequest(requestCode, handled->code)) return handled;
+    const std::lock_guard lock(mutex_);
+    FrameFate dropped = FrameFate::Handled;
+    const std::optional<HandledFrame> handled =
+        HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender, &dropped);
+    const bool answer = handled && fromClock && AnswersRequest(requestCode, handled->code);
+    TraceReceived(*datagram, answer ? FrameFate::Answer : dropped, handled, requestCode);
+    if (answer) return handled;
   }
   return std::nullopt;
 }
 
 void ClockLink::DiscardStale() {
   queued_.clear();
-  while (ReadQueued()) {
+  while (const auto datagram = ReadQueued()) {
+    if (services_.trace == nullptr) continue;
+    const std::lock_guard lock(mutex_);
+    TraceReceived(*datagram, FrameFate::Stale, std::nullopt, 0);
   }
 }
 
@@ -124,6 +132,7 @@ std::optional<HandledFrame> ClockLink::SendWithRetries(std::span<const std::uint
   std::optional<HandledFrame> answer;
   for (int attempt = 0; attempt < timings_.tries && !answer; ++attempt) {
     // A failed send is not reported: the wait that follows times out.
+    TraceSent(bytes, ip, attempt + 1, timings_.tries);
     socket_.SendTo(bytes, ip, timings_.clockPort);
     const Deadline deadline = SteadyClock::now() + timings_.replyWait;
     answer = WaitReply(ip, requestCode, deadline);
@@ -144,6 +153,7 @@ std::optional<HandledFrame> ClockLink::SendAndAwait(std::span<const std::uint8_t
   waiters_.push_back(&waiter);
   for (int attempt = 0; attempt < timings_.tries && !waiter.answer; ++attempt) {
     lock.unlock();
+    TraceSent(bytes, ip, attempt + 1, timings_.tries);
     socket_.SendTo(bytes, ip, timings_.clockPort);
     const Deadline deadline = SteadyClock::now() + timings_.replyWait;
     lock.lock();
@@ -177,6 +187,7 @@ void ClockLink::SearchBroadcast() {
   const ClockFrame request = ClockFrame::SearchRequest();
   for (int pass = 0; pass < timings_.searchPasses; ++pass) {
     for (std::uint32_t address : broadcastList_) {
+      TraceSent(request.Bytes(), address, pass + 1, timings_.searchPasses);
       socket_.SendTo(request.Bytes(), address, timings_.clockPort);
     }
     const Deadline passEnd = SteadyClock::now() + timings_.searchPassLimit;
@@ -209,7 +220,9 @@ void ClockLink::CollectSearchReplies(Deadline passEnd) {
     const auto datagram = NextDatagram(quietEnd);
     if (!datagram) return;
     const std::lock_guard lock(mutex_);
-    HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender);
+    FrameFate dropped = FrameFate::Handled;
+    const auto handled = HandleLocked(std::span(datagram->bytes).first(datagram->size), datagram->sender, &dropped);
+    TraceReceived(*datagram, dropped, handled, 0);
   }
 }
 
@@ -259,20 +272,27 @@ void ClockLink::ReceiveUntilStopped() {
 
 void ClockLink::Dispatch(const Datagram& datagram) {
   const std::lock_guard lock(mutex_);
-  const auto handled = HandleLocked(std::span(datagram.bytes).first(datagram.size), datagram.sender);
-  if (!handled) return;
-  if (handled->code == code::kSearch) lastSearchReply_ = SteadyClock::now();
-  if (datagram.senderPort != timings_.clockPort) return;
-  if (sweepAnswered_ != nullptr && handled->code == code::kSearch && clocks_.FindByIp(datagram.sender) != nullptr) {
-    sweepAnswered_->insert(datagram.sender);
+  FrameFate dropped = FrameFate::Handled;
+  const auto handled = HandleLocked(std::span(datagram.bytes).first(datagram.size), datagram.sender, &dropped);
+  if (!handled) {
+    TraceReceived(datagram, dropped, handled, 0);
+    return;
   }
-  for (Waiter* waiter : waiters_) {
-    if (!waiter->answer && waiter->ip == datagram.sender && AnswersRequest(waiter->requestCode, handled->code)) {
-      waiter->answer = handled;
-      waiter->answered.notify_one();
-      return;
+  if (handled->code == code::kSearch) lastSearchReply_ = SteadyClock::now();
+  if (datagram.senderPort == timings_.clockPort) {
+    if (sweepAnswered_ != nullptr && handled->code == code::kSearch && clocks_.FindByIp(datagram.sender) != nullptr) {
+      sweepAnswered_->insert(datagram.sender);
+    }
+    for (Waiter* waiter : waiters_) {
+      if (!waiter->answer && waiter->ip == datagram.sender && AnswersRequest(waiter->requestCode, handled->code)) {
+        waiter->answer = handled;
+        waiter->answered.notify_one();
+        TraceReceived(datagram, FrameFate::Answer, handled, waiter->requestCode);
+        return;
+      }
     }
   }
+  TraceReceived(datagram, FrameFate::Handled, handled, 0);
 }
 
 void ClockLink::SendPaced(std::span<const std::uint32_t> addresses, const ClockFrame& frame, int packetsPerSecond) {
@@ -283,6 +303,7 @@ void ClockLink::SendPaced(std::span<const std::uint32_t> addresses, const ClockF
     // Sleeps come in slices of a millisecond or more: shorter ones cost more
     // than they pace.
     if (due - SteadyClock::now() > std::chrono::milliseconds(1)) std::this_thread::sleep_until(due);
+    TraceSent(frame.Bytes(), addresses[i], 0, 0);
     socket_.SendTo(frame.Bytes(), addresses[i], timings_.clockPort);
   }
 }
@@ -336,9 +357,15 @@ std::optional<HandledFrame> ClockLink::HandleFrame(std::span<const std::uint8_t>
   return handled;
 }
 
-std::optional<HandledFrame> ClockLink::HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender) {
+std::optional<HandledFrame> ClockLink::HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender,
+                                                    FrameFate* dropped) {
   const std::optional<ReceivedFrame> frame = AcceptDatagram(bytes);
-  if (!frame) return std::nullopt;
+  if (!frame) {
+    if (dropped != nullptr) {
+      *dropped = bytes.size() < ReceivedFrame::kMinSize ? FrameFate::TooShort : FrameFate::BadChecksum;
+    }
+    return std::nullopt;
+  }
   HandledFrame handled{.code = frame->Code(), .sender = sender};
   switch (HandlingOf(frame->Code())) {
     case ReplyHandling::Search:
@@ -355,10 +382,48 @@ std::optional<HandledFrame> ClockLink::HandleLocked(std::span<const std::uint8_t
     case ReplyHandling::Ignored:
       break;
     case ReplyHandling::Dropped:
+      if (dropped != nullptr) *dropped = FrameFate::UnknownCode;
       return std::nullopt;
   }
   if (services_.observer != nullptr) services_.observer->FrameHandled(handled);
   return handled;
+}
+
+void ClockLink::TraceSent(std::span<const std::uint8_t> bytes, std::uint32_t ip, int send, int sends) {
+  if (services_.trace == nullptr) return;
+  FrameEvent event;
+  event.at = std::chrono::system_clock::now();
+  event.sent = true;
+  event.ip = ip;
+  event.port = timings_.clockPort;
+  event.bytes = bytes;
+  event.size = bytes.size();
+  event.send = send;
+  event.sends = sends;
+  event.clockPort = timings_.clockPort;
+  services_.trace->Frame(event);
+}
+
+// For a handled datagram, called with the lock held, so that the record it
+// shows is the one the datagram left.
+void ClockLink::TraceReceived(const Datagram& datagram, FrameFate fate, const std::optional<HandledFrame>& handled,
+                              std::uint8_t requestCode) {
+  if (services_.trace == nullptr) return;
+  FrameEvent event;
+  event.at = std::chrono::system_clock::now();
+  event.ip = datagram.sender;
+  event.port = datagram.senderPort;
+  event.bytes = std::span(datagram.bytes).first(datagram.size);
+  event.size = datagram.sizeSent;
+  event.fate = fate;
+  event.requestCode = requestCode;
+  if (handled) {
+    event.stored = handled->stored;
+    event.accepted = handled->accepted;
+    event.record = clocks_.FindByIp(datagram.sender);
+  }
+  event.clockPort = timings_.clockPort;
+  services_.trace->Frame(event);
 }
 
 bool ClockLink::ProbeNewPlatform(std::uint32_t ip, std::uint8_t firmwareMajor) {

@@ -19,6 +19,7 @@
 #include "clocks/ClockList.h"
 #include "clocks/ClockNames.h"
 #include "link/ClockFrame.h"
+#include "link/FrameTrace.h"
 #include "link/LinkTimings.h"
 #include "link/TaskPool.h"
 #include "platform/Adapters.h"
@@ -65,6 +66,9 @@ struct LinkServices {
   // Called over and over while the link waits, at least every paint
   // interval, so that a window can keep painting; the command line needs none.
   std::function<void()> whileWaiting = {};
+  // Told of every frame sent and every datagram read, with its fate;
+  // `marindo-cli --trace` writes them out.
+  FrameTrace* trace = nullptr;
 };
 
 // The tool's single endpoint on the clock protocol: one UDP socket on port
@@ -157,6 +161,7 @@ class ClockLink {
     std::size_t size = 0;
     std::uint32_t sender = 0;
     std::uint16_t senderPort = 0;
+    std::size_t sizeSent = 0;  // beyond `size` for a datagram that did not fit
   };
   // An exchange in flight while the receiver thread reads the socket.
   struct Waiter {
@@ -189,7 +194,12 @@ class ClockLink {
   void ReceiveUntilStopped();
   void Dispatch(const Datagram& datagram);
   // HandleFrame with the lock held; new records' lookups are left running.
-  std::optional<HandledFrame> HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender);
+  // `dropped` learns why a datagram was dropped.
+  std::optional<HandledFrame> HandleLocked(std::span<const std::uint8_t> bytes, std::uint32_t sender,
+                                           FrameFate* dropped = nullptr);
+  void TraceSent(std::span<const std::uint8_t> bytes, std::uint32_t ip, int send, int sends);
+  void TraceReceived(const Datagram& datagram, FrameFate fate, const std::optional<HandledFrame>& handled,
+                     std::uint8_t requestCode);
   // A search reply becomes a new record or refreshes the sender's record.
   void AddSearchReply(const ReceivedFrame& frame, std::uint32_t sender);
   RecordLookup LookUp(ClockRecord record);

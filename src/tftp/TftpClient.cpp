@@ -114,16 +114,22 @@ int TftpClient::SendWithAck(TftpSocket& socket, PacketKind kind, std::span<const
   }
   std::array<std::uint8_t, tftp::kUploadReceiveSize> buffer{};
   for (int send = 0; send < timings_.sends; ++send) {
+    TraceSent(packet, clockIp, serverPort_, send + 1, timings_.sends);
     socket.SendTo(packet, clockIp, serverPort_);
     const Deadline deadline = std::chrono::steady_clock::now() + timings_.wait;
     while (const auto datagram = ReceiveBefore(socket, buffer, deadline)) {
-      if (!CountsAsAnswer(*datagram, kind, clockIp)) continue;
       const auto received = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
+      if (!CountsAsAnswer(*datagram, kind, clockIp)) {
+        TraceReceived(received, *datagram, TftpFate::NotFromPeer);
+        continue;
+      }
       const auto acked = AcknowledgedNumber(received, kind);
       if (acked && AcknowledgesSent(kind, block, *acked)) {
+        TraceReceived(received, *datagram, TftpFate::Acknowledges);
         serverPort_ = datagram->sourcePort;
         return *acked + 1;
       }
+      TraceReceived(received, *datagram, TftpFate::NotAnAnswer);
     }
   }
   return -1;
@@ -177,6 +183,7 @@ DownloadOutcome TftpClient::DownloadFile(std::uint32_t clockIp, std::string_view
   auto socket = io_.OpenSocket();
   if (!socket) return DownloadOutcome::NoSocket;
   // Sent once; a lost request shows as silence.
+  TraceSent(*request, clockIp, timings_.serverPort, 0, 0);
   socket->SendTo(*request, clockIp, timings_.serverPort);
   auto file = io_.CreateNew(LocalLogPath(folder, clockIp, name));
   if (!file) return DownloadOutcome::FileNotCreated;
@@ -192,8 +199,11 @@ DownloadOutcome TftpClient::ReceiveFile(TftpSocket& socket, TftpFileSink& file, 
   for (;;) {
     const auto datagram = ReceiveBefore(socket, buffer, deadline);
     if (!datagram) return DownloadOutcome::NoResponse;
-    if (datagram->truncated) continue;  // longer than any data packet of 512 bytes
     const auto packet = std::span<const std::uint8_t>(buffer).first(std::min(datagram->size, buffer.size()));
+    if (datagram->truncated) {  // longer than any data packet of 512 bytes
+      TraceReceived(packet, *datagram, TftpFate::Oversize);
+      continue;
+    }
     if (const auto outcome = TakeDatagram(socket, file, packet, *datagram, state)) {
       if (*outcome == DownloadOutcome::Done && !file.Commit()) return DownloadOutcome::FileNotWritten;
       return *outcome;
@@ -210,36 +220,74 @@ std::optional<DownloadOutcome> TftpClient::TakeDatagram(TftpSocket& socket, Tftp
                                                         const TftpDatagram& datagram, DownloadState& state) {
   const bool fromTransferPeer = datagram.sourceIp == state.clockIp &&
                                 (!state.dataPort || datagram.sourcePort == *state.dataPort);
-  if (!fromTransferPeer) return std::nullopt;
-  const auto acknowledge = [&](std::uint16_t block) {
-    socket.SendTo(tftp::BuildAck(block), datagram.sourceIp, datagram.sourcePort);
+  if (!fromTransferPeer) {
+    TraceReceived(packet, datagram, TftpFate::NotFromPeer);
+    return std::nullopt;
+  }
+  // The received packet's line goes before the acknowledgement it causes.
+  const auto acknowledge = [&](std::uint16_t block, TftpFate fate) {
+    TraceReceived(packet, datagram, fate);
+    const auto ack = tftp::BuildAck(block);
+    TraceSent(ack, datagram.sourceIp, datagram.sourcePort, 0, 0);
+    socket.SendTo(ack, datagram.sourceIp, datagram.sourcePort);
     state.acknowledged = true;
+  };
+  const auto ignore = [&] {
+    TraceReceived(packet, datagram, TftpFate::NotAnAnswer);
+    return std::nullopt;
   };
   if (tftp::HasOpcode(packet, Opcode::OptionAck)) {
     // The request names no options, so whatever the clock names, the
     // defaults hold; RFC 2347 has the answer be the acknowledgement of block 0.
-    acknowledge(0);
+    acknowledge(0, TftpFate::OptionsTaken);
     return std::nullopt;
   }
-  if (!tftp::HasOpcode(packet, Opcode::Data)) return std::nullopt;
+  if (!tftp::HasOpcode(packet, Opcode::Data)) return ignore();
   const auto block = tftp::ReadBlock(packet);
-  if (!block) return std::nullopt;
+  if (!block) return ignore();
   if (block == state.lastStored) {
     // Our acknowledgement got lost and the clock sent the block again.
-    acknowledge(*block);
+    acknowledge(*block, TftpFate::Repeated);
     return std::nullopt;
   }
-  if (*block != state.expected) return std::nullopt;
+  if (*block != state.expected) return ignore();
   // Acknowledge first and store while the clock sends the next block, as
   // tftp-hpa does: the disk's time then overlaps the network's. A block that
   // cannot be stored still ends the download as a failure.
-  acknowledge(*block);
+  acknowledge(*block, TftpFate::Stored);
   if (!file.Append(packet.subspan(tftp::kHeaderSize))) return DownloadOutcome::FileNotWritten;
   state.dataPort = datagram.sourcePort;
   state.lastStored = *block;
   state.expected = static_cast<std::uint16_t>(*block + 1);
   if (packet.size() < tftp::kDownloadReceiveSize) return DownloadOutcome::Done;
   return std::nullopt;
+}
+
+void TftpClient::TraceSent(std::span<const std::uint8_t> packet, std::uint32_t ip, std::uint16_t port, int send,
+                           int sends) {
+  if (trace_ == nullptr) return;
+  TftpEvent event;
+  event.at = std::chrono::system_clock::now();
+  event.sent = true;
+  event.ip = ip;
+  event.port = port;
+  event.bytes = packet;
+  event.size = packet.size();
+  event.send = send;
+  event.sends = sends;
+  trace_->Packet(event);
+}
+
+void TftpClient::TraceReceived(std::span<const std::uint8_t> packet, const TftpDatagram& datagram, TftpFate fate) {
+  if (trace_ == nullptr) return;
+  TftpEvent event;
+  event.at = std::chrono::system_clock::now();
+  event.ip = datagram.sourceIp;
+  event.port = datagram.sourcePort;
+  event.bytes = packet;
+  event.size = datagram.size;
+  event.fate = fate;
+  trace_->Packet(event);
 }
 
 }  // namespace marindo

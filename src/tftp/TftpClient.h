@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/WaitPacer.h"
 #include "tftp/TftpIo.h"
+#include "tftp/TftpTrace.h"
 
 namespace marindo {
 
@@ -79,6 +80,8 @@ class TftpClient {
   // Called over and over while a transfer waits, at least every paint
   // interval, so that a window can keep painting.
   void SetWhileWaiting(std::function<void()> whileWaiting) { pacer_.SetWhileWaiting(std::move(whileWaiting)); }
+  // Told of every packet sent and received; none when null.
+  void SetTrace(TftpTrace* trace) { trace_ = trace; }
 
   // The clock's port that upload packets go to.
   std::uint16_t ServerPort() const { return serverPort_; }
@@ -98,11 +101,15 @@ class TftpClient {
                                               std::span<const std::uint8_t> packet,
                                               const TftpDatagram& datagram, DownloadState& state);
 
+  void TraceSent(std::span<const std::uint8_t> packet, std::uint32_t ip, std::uint16_t port, int send, int sends);
+  void TraceReceived(std::span<const std::uint8_t> packet, const TftpDatagram& datagram, TftpFate fate);
+
   CodePage codePage_;
   TftpTimings timings_;
   TftpIo& io_;
   std::uint16_t serverPort_;
   WaitPacer pacer_;
+  TftpTrace* trace_ = nullptr;
 };
 
 }  // namespace marindo

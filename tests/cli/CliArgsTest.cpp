@@ -271,5 +271,26 @@ TEST(CliArgsTest, RefusesTargetsThatAreNoClockAddress) {
   }
 }
 
+// "-" is a value of --trace (standard error), not an option.
+TEST(CliArgsTest, TraceTakesAFileOrADash) {
+  struct Case {
+    std::vector<std::string> line;
+    std::string trace;
+  };
+  const Case cases[] = {
+      {{"--trace", "-", "search"}, "-"},
+      {{"search", "--trace=-"}, "-"},
+      {{"show", "all", "--trace", "/tmp/t.log"}, "/tmp/t.log"},
+      {{"serve", "--trace", "t.log"}, "t.log"},
+  };
+  for (const Case& c : cases) {
+    const auto parsed = Parse(c.line);
+    ASSERT_TRUE(std::holds_alternative<CliArgs>(parsed)) << std::get<std::string>(parsed);
+    EXPECT_EQ(std::get<CliArgs>(parsed).trace, c.trace);
+  }
+  EXPECT_EQ(std::get<std::string>(Parse({"search", "--trace"})), "--trace needs a value");
+  EXPECT_EQ(std::get<std::string>(Parse({"--trace", "a", "--trace", "b", "search"})), "--trace is given twice");
+}
+
 }  // namespace
 }  // namespace marindo

@@ -245,5 +245,51 @@ TEST_F(CliRunTest, HelpAndUsageErrorsNeedNoPassword) {
   EXPECT_TRUE(CodesReceived().empty());
 }
 
+// A trace that cannot be written ends the command before the password is
+// asked and before anything is sent.
+TEST_F(CliRunTest, AnUnwritableTraceFileStopsTheCommandBeforeAnythingIsSent) {
+  const std::string settings = Write("settings.json", R"({"basic": {"brightness": "Dim"}})");
+  const std::string cases[] = {(folder_ / "missing" / "trace.txt").string(), folder_.string()};
+  for (const std::string& trace : cases) {
+    SCOPED_TRACE(trace);
+    err_.str("");
+    EXPECT_EQ(Run({"apply", "127.0.0.2", settings, "--trace", trace}), kCliBadInput);
+    EXPECT_NE(err_.str().find(trace + ": the trace file cannot be written; nothing was sent"), std::string::npos)
+        << err_.str();
+  }
+  EXPECT_EQ(passwords_.asked, 0);
+  EXPECT_TRUE(CodesReceived().empty());
+}
+
+TEST_F(CliRunTest, TheTraceHoldsEveryFrameToAFileOrStandardError) {
+  const std::string password = PasswordFile("Tulip@KVX");
+  const std::string port = std::to_string(clock_.Port());
+  const std::string sent = "send 127.0.0.2:" + port + " 0x01 search len=27 crc=ok fields={} -> send 1/3\n";
+  const std::string answer = "recv 127.0.0.2:" + port +
+                             " 0x01 search len=43 crc=ok fields={\"serial\":\"LOOP1\",\"firmware\":\"1.00\"} "
+                             "-> answer to 0x01 from 127.0.0.2\n";
+  // An old trace of the same name is replaced, not added to.
+  const std::string file = Write("trace.txt", "an old trace\n");
+  ASSERT_EQ(Run({"search", "--unicast", "127.0.0.2", "--password-file", password, "--trace", file}), kCliDone);
+  std::ifstream in(file);
+  std::ostringstream traced;
+  traced << in.rdbuf();
+  ASSERT_EQ(traced.str().find("an old trace"), std::string::npos);
+  // Each line starts with its time: "2026-12-11T09:01:02.345678Z ".
+  std::vector<std::string> lines;
+  std::istringstream text(traced.str());
+  for (std::string line; std::getline(text, line);) {
+    ASSERT_GT(line.size(), 28u);
+    EXPECT_EQ(line[10], 'T');
+    EXPECT_EQ(line.substr(26, 2), "Z ");
+    lines.push_back(line.substr(28) + "\n");
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{sent, answer}));
+
+  err_.str("");
+  ASSERT_EQ(Run({"--trace", "-", "search", "--unicast", "127.0.0.2", "--password-file", password}), kCliDone);
+  EXPECT_NE(err_.str().find(answer), std::string::npos) << err_.str();
+}
+
 }  // namespace
 }  // namespace marindo

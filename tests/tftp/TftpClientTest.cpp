@@ -918,5 +918,95 @@ TEST_F(TftpDownloadTest, FailedCommitIsAFailure) {
   EXPECT_EQ(io.created.count(kLocalPath), 0u);
 }
 
+// ---------------------------------------------------------------- trace
+
+class RecordingTrace : public TftpTrace {
+ public:
+  void Packet(const TftpEvent& event) override {
+    lines.push_back(std::string(event.sent ? "send " : "recv ") + std::to_string(event.port) + " op" +
+                    std::to_string(event.bytes.size() >= 2 ? event.bytes[1] : 0) + " len" +
+                    std::to_string(event.size) + " " + FateName(event));
+  }
+  static std::string FateName(const TftpEvent& event) {
+    switch (event.fate) {
+      case TftpFate::Sent:
+        return "sent " + std::to_string(event.send) + "/" + std::to_string(event.sends);
+      case TftpFate::Acknowledges:
+        return "acknowledges";
+      case TftpFate::Stored:
+        return "stored";
+      case TftpFate::Repeated:
+        return "repeated";
+      case TftpFate::OptionsTaken:
+        return "options";
+      case TftpFate::NotFromPeer:
+        return "not-from-peer";
+      case TftpFate::NotAnAnswer:
+        return "not-an-answer";
+      case TftpFate::Oversize:
+        return "oversize";
+    }
+    return "?";
+  }
+  std::vector<std::string> lines;
+};
+
+// Every packet of an upload, each with what became of it: a stranger's
+// acknowledgement, a silent wait and a send again, an acknowledgement of an
+// earlier block.
+TEST_F(TftpUploadTest, TheTraceTellsWhatBecameOfEveryPacket) {
+  RecordingTrace trace;
+  client.SetTrace(&trace);
+  AddFile(Pattern(600));
+  int dataSends = 0;
+  io.peer.script = [&](const Datagram& sent) -> std::vector<Datagram> {
+    if (OpcodeOf(sent) == 2) return {{Ack(0), kStranger, kTransferPort}, {Ack(0)}};
+    if (BlockOf(sent) == 1 && ++dataSends == 1) return {};
+    if (BlockOf(sent) == 2) return {{Ack(5)}, {Ack(2)}};  // 5 is not sent yet
+    return AckAll(sent);
+  };
+  ASSERT_EQ(Upload(), 0);
+  const std::vector<std::string> expected = {
+      "send 69 op2 len37 sent 1/10",
+      "recv 3456 op4 len4 not-from-peer",
+      "recv 3456 op4 len4 acknowledges",
+      "send 3456 op3 len516 sent 1/10",
+      "send 3456 op3 len516 sent 2/10",
+      "recv 3456 op4 len4 acknowledges",
+      "send 3456 op3 len92 sent 1/10",
+      "recv 3456 op4 len4 not-an-answer",
+      "recv 3456 op4 len4 acknowledges",
+  };
+  EXPECT_EQ(trace.lines, expected);
+}
+
+TEST_F(TftpDownloadTest, TheTraceTellsWhatBecameOfEveryPacket) {
+  RecordingTrace trace;
+  client.SetTrace(&trace);
+  int acksOfBlock1 = 0;
+  io.peer.script = [&](const Datagram& sent) -> std::vector<Datagram> {
+    if (OpcodeOf(sent) == 1) return {{Concat({{0, 6}, Text("tsize"), {0}, Text("532"), {0}})}};
+    if (BlockOf(sent) == 0) return {{Data(1, Pattern(512)), kStranger, kTransferPort}, FromClock(Data(1, Pattern(512)))};
+    if (BlockOf(sent) == 1 && ++acksOfBlock1 == 1) return {FromClock(Data(1, Pattern(512))), FromClock(Data(3, {}))};
+    if (BlockOf(sent) == 1) return {FromClock(Data(2, Pattern(20)))};
+    return {};
+  };
+  ASSERT_EQ(Download(), DownloadOutcome::Done);
+  const std::vector<std::string> expected = {
+      "send 69 op1 len30 sent 0/0",
+      "recv 3456 op6 len12 options",
+      "send 3456 op4 len4 sent 0/0",
+      "recv 3456 op3 len516 not-from-peer",
+      "recv 3456 op3 len516 stored",
+      "send 3456 op4 len4 sent 0/0",
+      "recv 3456 op3 len516 repeated",
+      "send 3456 op4 len4 sent 0/0",
+      "recv 3456 op3 len4 not-an-answer",
+      "recv 3456 op3 len24 stored",
+      "send 3456 op4 len4 sent 0/0",
+  };
+  EXPECT_EQ(trace.lines, expected);
+}
+
 }  // namespace
 }  // namespace marindo

@@ -572,10 +572,21 @@ TEST_F(CliE2eTest, RefusingClockFailsAloneAndSetsTheStatus) {
 TEST_F(CliE2eTest, StraysAndALostRequestStillEndInSuccess) {
   ASSERT_EQ(Control("hall", "faults strayBefore=true dropFirst=1"), 0);
   const fs::path file = WriteWork("bright.json", R"({"basic": {"brightness": "Bright"}})");
-  const CliOutcome outcome = Cli("apply 10.213.0.10 " + Quoted(file.string()));
+  const fs::path trace = Work("trace.txt");
+  const CliOutcome outcome = Cli("--trace " + Quoted(trace.string()) + " apply 10.213.0.10 " + Quoted(file.string()));
   EXPECT_EQ(outcome.status, 0) << outcome;
   EXPECT_EQ(Occurrences(outcome.out, "Modify success!"), 1) << outcome;
   EXPECT_EQ(ClockState("hall")["basic"]["brightness"], 3);
+  // The trace tells what became of each: the strays came from another port
+  // and answered nothing; the modify went with the new brightness and its
+  // answer ended the exchange.
+  const std::string traced = FileText(trace);
+  EXPECT_NE(traced.find(" 0x0D no-action "), std::string::npos) << traced;
+  EXPECT_NE(traced.find("-> stray from port "), std::string::npos) << traced;
+  EXPECT_NE(traced.find("send 10.213.0.10:7000 0x06 modify-basic-settings"), std::string::npos) << traced;
+  EXPECT_NE(traced.find("\"brightness\":\"Bright\""), std::string::npos) << traced;
+  EXPECT_NE(traced.find("fields={\"applied\":true} -> answer to 0x06 from 10.213.0.10"), std::string::npos)
+      << traced;
 }
 
 // A backup that could not be written is no saved site.
