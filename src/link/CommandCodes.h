@@ -171,6 +171,8 @@ inline constexpr std::size_t kHumidityTenths = 11;    // high 4
 inline constexpr std::size_t kTimes = 12;       // time (high 4), third (low 4)
 inline constexpr std::size_t kHumitureTime = 13;  // high 4
 inline constexpr std::size_t kSize = 14;
+// The modify (0x09) has no readings: the radio byte takes the temperature's place.
+inline constexpr std::size_t kModifyRadio = 8;
 }  // namespace display
 
 // The display text: a lead byte, the mode byte, then the text.

@@ -10,7 +10,7 @@
 namespace marindo {
 namespace {
 
-constexpr std::size_t kDisplayPayload = 14;
+constexpr std::size_t kDisplayPayload = wire::display::kSize;
 constexpr std::size_t kTextHeader = 3;  // code, 0, mode byte
 constexpr std::size_t kShortTextBytes = 32;
 constexpr std::size_t kLongTextBytes = 64;
@@ -71,13 +71,15 @@ std::string DisplayTextCounter(int length, int limit) { return std::to_string(le
 ClockFrame BuildDisplayFrameFrom(const DisplayControls& controls) {
   std::array<std::uint8_t, kDisplayPayload> p{};
   p[0] = code::kModifyDisplay;
-  for (std::size_t i = 0; i < controls.countdown.size(); ++i) p[1 + i] = Masked(controls.countdown[i], 0xFF);
+  for (std::size_t i = 0; i < controls.countdown.size(); ++i) {
+    p[wire::display::kCountdownStart + i] = Masked(controls.countdown[i], 0xFF);
+  }
   // Unit and durations mean nothing to a clock without a sensor: they stay 0.
   if (controls.showsTemperature) {
-    p[7] = UnitOf(controls);
-    WriteDurations(controls, p[12], p[13]);
+    p[wire::display::kTempUnit] = UnitOf(controls);
+    WriteDurations(controls, p[wire::display::kTimes], p[wire::display::kHumitureTime]);
   }
-  p[8] = RadioByte(controls);
+  p[wire::display::kModifyRadio] = RadioByte(controls);
   return ClockFrame::Build(p);
 }
 

@@ -34,7 +34,7 @@ bool LayDisplay(std::span<const std::uint8_t> p, ClockRecord& r) {
   std::copy_n(&p[d::kCountdownStart], 3, r.countdownStart.begin());
   std::copy_n(&p[d::kCountdownDuration], 3, r.countdownDuration.begin());
   r.tempUnit = p[d::kTempUnit];
-  r.radio = p[d::kTemperature];
+  r.radio = p[d::kModifyRadio];
   r.displayTimes[0] = High4(p[d::kTimes]);
   r.displayTimes[2] = Low4(p[d::kTimes]);
   r.displayTimes[1] = High4(p[d::kHumitureTime]);
