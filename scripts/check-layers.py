@@ -11,19 +11,21 @@ import re
 import sys
 
 # What each folder may include besides itself, lowest layer first.
-CORE = ["platform", "clocks", "link", "tftp", "settings"]
+CORE = ["platform", "clocks", "link", "tftp", "settings", "site"]
 MAY_USE = {
     "platform": [],
     "clocks": ["platform"],
     "link": ["clocks", "platform"],
     "tftp": ["platform"],
     "settings": ["link", "tftp", "clocks", "platform"],
+    "site": ["settings", "link", "tftp", "clocks", "platform"],
     "cli": CORE,
     "widgets": CORE,
     "pages": CORE + ["widgets"],
     "bells": CORE + ["widgets"],
     "maint": CORE + ["widgets"],
-    "app": CORE + ["widgets", "pages", "bells", "maint"],
+    "siteview": CORE + ["widgets"],
+    "app": CORE + ["widgets", "pages", "bells", "maint", "siteview"],
 }
 QT_FREE = set(CORE + ["cli"])
 
