@@ -22,6 +22,7 @@
 #include "pages/Server.h"
 #include "platform/CodePage.h"
 #include "settings/ModifyMessages.h"
+#include "siteview/SiteView.h"
 #include "ui_CMarindoDlg.h"
 #include "widgets/PageControls.h"
 
@@ -40,6 +41,7 @@ constexpr int kClockIpRole = Qt::UserRole;
 const QString kRootText = QStringLiteral("IP(SN)");
 const QString kRenameText = QStringLiteral("rename");
 const QString kAboutText = QStringLiteral("About Quellan(&A)...");
+const QString kSiteViewText = QStringLiteral("Site view…");
 
 std::optional<std::uint32_t> ClockIpOf(const QTreeWidgetItem* item) {
   if (item == nullptr) return std::nullopt;
@@ -70,6 +72,7 @@ CMarindoDlg::CMarindoDlg(PlatformServices services, const std::filesystem::path&
                          QWidget* parent)
     : QDialog(parent),
       notifier_(services.notifier),
+      settingsFile_(settingsFile),
       ui_(std::make_unique<Ui::CMarindoDlg>()),
       names_(settingsFile, CodePageForLocale()),
       painter_(new WaitPainter(this)),
@@ -88,6 +91,9 @@ CMarindoDlg::CMarindoDlg(PlatformServices services, const std::filesystem::path&
 }
 
 CMarindoDlg::~CMarindoDlg() {
+  // The site view's task under way uses the link; it ends first.
+  delete siteView_;
+  siteView_ = nullptr;
   // The tree closes an open label editor while it is destroyed, after this
   // window's members are gone; the rename must not run then.
   labelDelegate_->SetEditEnd(nullptr);
@@ -99,6 +105,8 @@ CMarindoDlg::~CMarindoDlg() {
 
 void CMarindoDlg::SetUpMenu() {
   auto* menuBar = new QMenuBar(this);
+  QMenu* view = menuBar->addMenu(QStringLiteral("&View"));
+  view->addAction(kSiteViewText, this, &CMarindoDlg::ShowSiteView);
   QMenu* help = menuBar->addMenu(QStringLiteral("&Help"));
   help->addAction(kAboutText, this, &CMarindoDlg::ShowAbout);
   layout()->setMenuBar(menuBar);
@@ -180,6 +188,7 @@ void CMarindoDlg::SetBusy(bool busy) {
 }
 
 void CMarindoDlg::Search() {
+  if (siteBusy_) return;
   ui_->clockTree->clear();
   root_ = nullptr;
   ClearPages();
@@ -223,6 +232,7 @@ void CMarindoDlg::SortClockItems() {
 
 void CMarindoDlg::TabChange(int tab) {
   ClearPages();
+  if (siteBusy_) return;
   log_->RefreshLogFields();
   if (const std::optional<std::uint32_t> ip = SelectedClockIp()) QueryForTabChange(tab, *ip);
   repaint();
@@ -331,6 +341,7 @@ void CMarindoDlg::QueryForClockClick(int tab, std::uint32_t ip) {
 }
 
 void CMarindoDlg::Modify() {
+  if (siteBusy_) return;
   SetBusy(true);
   ModifyShowingPage(ui_->pageTabs->currentIndex());
   SetBusy(false);
@@ -416,6 +427,65 @@ void CMarindoDlg::RenameEnd(const QModelIndex& edited, const QString& text) {
   if (!problem.empty()) {
     QMetaObject::invokeMethod(this, [this, problem] { notifier_.ShowMessage(problem); }, Qt::QueuedConnection);
   }
+}
+
+void CMarindoDlg::ShowSiteView() {
+  if (siteView_ == nullptr) {
+    siteView_ = new SiteView(SiteViewServices{link_, names_, notifier_, *this, settingsFile_, CodePageForLocale()}, this);
+  }
+  siteView_->show();
+  siteView_->raise();
+  siteView_->activateWindow();
+}
+
+// While the site view works through the link, this window sends nothing:
+// its controls and pages wait.
+void CMarindoDlg::SiteBusy(bool busy) {
+  siteBusy_ = busy;
+  SetBusy(busy);
+  ui_->pageTabs->setEnabled(!busy);
+}
+
+// The site view's refresh searched anew: the tree shows what it found, as
+// after a search here.
+void CMarindoDlg::ClocksReplaced() {
+  ui_->clockTree->clear();
+  ClearPages();
+  selectedIp_.reset();
+  root_ = new QTreeWidgetItem(ui_->clockTree, QStringList{kRootText});
+  root_->setFlags(root_->flags() & ~Qt::ItemIsEditable);
+  if (const std::size_t found = link_.Clocks().Count(); found > 0) {
+    root_->setText(0, kRootText + QStringLiteral("Total:%1").arg(found));
+  }
+  FillTree();
+}
+
+// As a click on the clock in the tree: its item becomes current and the
+// showing page reads it.
+bool CMarindoDlg::SelectClock(std::uint32_t ip) {
+  if (siteBusy_ || root_ == nullptr) return false;
+  QTreeWidgetItem* item = nullptr;
+  for (int i = 0; i < root_->childCount() && item == nullptr; ++i) {
+    if (ClockIpOf(root_->child(i)) == ip) item = root_->child(i);
+  }
+  if (item == nullptr || link_.FindByIp(ip) == nullptr) return false;
+  raise();
+  activateWindow();
+  ui_->clockTree->setCurrentItem(item);
+  ClearPages();
+  selectedIp_ = ip;
+  SetBusy(true);
+  QueryForClockClick(ui_->pageTabs->currentIndex(), ip);
+  SetBusy(false);
+  repaint();
+  return true;
+}
+
+// Closing the program closes the site view first, which asks when an
+// action is under way.
+void CMarindoDlg::reject() {
+  if (siteView_ != nullptr && siteView_->isVisible() && !siteView_->close()) return;
+  QDialog::reject();
 }
 
 void CMarindoDlg::ShowAbout() {

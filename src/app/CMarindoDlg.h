@@ -15,6 +15,7 @@
 #include "platform/Neighbours.h"
 #include "platform/Notifier.h"
 #include "platform/PortProbe.h"
+#include "siteview/SiteHost.h"
 
 class QModelIndex;
 class QPoint;
@@ -33,6 +34,7 @@ class LabelEditDelegate;
 class Log;
 class Other;
 class Server;
+class SiteView;
 class System;
 
 // What the main window's clock link runs on: the real services in the
@@ -48,7 +50,7 @@ struct PlatformServices {
 // right, Search and Modify. It owns the clock link (and so the clock socket)
 // and every page, and it holds the clock the operator selected by a click in
 // the tree.
-class CMarindoDlg : public QDialog, public ClockSelection {
+class CMarindoDlg : public QDialog, public ClockSelection, public SiteHost {
   Q_OBJECT
 
  public:
@@ -75,6 +77,17 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   void Modify();
   void RenameStart();
   void ShowAbout();
+  // "Site view…": opens the site view, or brings it to the front.
+  void ShowSiteView();
+  SiteView* SiteViewWindow() const { return siteView_; }
+
+  // The site view's requests.
+  void SiteBusy(bool busy) override;
+  void ClocksReplaced() override;
+  bool SelectClock(std::uint32_t ip) override;
+
+ public slots:
+  void reject() override;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -104,6 +117,7 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   void RenameEnd(const QModelIndex& edited, const QString& text);
 
   Notifier& notifier_;
+  std::filesystem::path settingsFile_;
   std::unique_ptr<Ui::CMarindoDlg> ui_;
   ClockNames names_;
   WaitPainter* painter_ = nullptr;
@@ -118,6 +132,8 @@ class CMarindoDlg : public QDialog, public ClockSelection {
   Bell* bell_ = nullptr;
   System* system_ = nullptr;
   Log* log_ = nullptr;
+  SiteView* siteView_ = nullptr;
+  bool siteBusy_ = false;
 };
 
 }  // namespace marindo

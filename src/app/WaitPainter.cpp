@@ -1,5 +1,6 @@
 #include "app/WaitPainter.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QInputEvent>
@@ -31,10 +32,23 @@ void WaitPainter::PaintPending() {
 }
 
 // The window system hands input to the window first, then to the widget.
+// The windows the main window opens (the site view) wait with it: their
+// actions use the same link.
 bool WaitPainter::IsForTheWindow(QObject* watched) const {
   if (window_ == nullptr) return false;
-  if (watched->isWidgetType()) return static_cast<QWidget*>(watched)->window() == window_;
-  if (watched->isWindowType()) return watched == window_->windowHandle();
+  if (watched->isWidgetType()) return OpenedByTheWindow(static_cast<QWidget*>(watched));
+  if (watched->isWindowType()) {
+    for (QWidget* topLevel : QApplication::topLevelWidgets()) {
+      if (topLevel->windowHandle() == watched) return OpenedByTheWindow(topLevel);
+    }
+  }
+  return false;
+}
+
+bool WaitPainter::OpenedByTheWindow(const QWidget* widget) const {
+  for (const QWidget* above = widget; above != nullptr; above = above->parentWidget()) {
+    if (above == window_) return true;
+  }
   return false;
 }
 

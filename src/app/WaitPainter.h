@@ -13,8 +13,8 @@ namespace marindo {
 // input as usual.
 class WaitPainter : public QObject {
  public:
-  // Holds input off `window` during each PaintPending; watches every event of
-  // the application from now on.
+  // Holds input off `window`, and the windows it opened, during each
+  // PaintPending; watches every event of the application from now on.
   explicit WaitPainter(QWidget* window);
   ~WaitPainter() override;
   WaitPainter(const WaitPainter&) = delete;
@@ -28,6 +28,7 @@ class WaitPainter : public QObject {
 
  private:
   bool IsForTheWindow(QObject* watched) const;
+  bool OpenedByTheWindow(const QWidget* widget) const;
 
   QPointer<QWidget> window_;
   bool holding_ = false;
