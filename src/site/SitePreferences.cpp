@@ -13,6 +13,9 @@ constexpr const char* kRangesKey = "Ranges";
 constexpr const char* kThresholdKey = "SyncThresholdHours";
 // Enough for a long list of ranges; a line of the settings file holds it.
 constexpr std::size_t kMaxRangesChars = 4096;
+// More than any threshold needs: a longer text is bad, not cut short into
+// another number.
+constexpr std::size_t kMaxThresholdChars = 16;
 
 }  // namespace
 
@@ -43,7 +46,8 @@ bool SitePreferences::StoreRanges(std::string_view ranges, std::string* problem)
 }
 
 int SitePreferences::SyncThresholdHours() const {
-  const std::string text = file_.ReadString(kSitePreferencesSection, kThresholdKey, "", 16);
+  const std::string text = file_.ReadString(kSitePreferencesSection, kThresholdKey, "", kMaxThresholdChars + 1);
+  if (text.size() > kMaxThresholdChars) return kDefaultSyncThresholdHours;
   int hours = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), hours);
   if (error != std::errc{} || end != text.data() + text.size() || hours < 1 || hours > kMaxSyncThresholdHours) {

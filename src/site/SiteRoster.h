@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "site/ClockIdentity.h"
@@ -41,6 +43,9 @@ class SiteRoster {
 
  private:
   std::vector<SiteClock> clocks_;
+  // (serial, MAC) -> index in clocks_: a refresh of hundreds of clocks looks
+  // each one up.
+  std::map<std::pair<std::string, std::string>, std::size_t> index_;
 };
 
 // A synchronisation older than the threshold, or none at all.

@@ -11,6 +11,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QList>
 #include <QSortFilterProxyModel>
 #include <QString>
 
@@ -65,6 +66,9 @@ class SiteTableModel : public QAbstractTableModel {
 
  private:
   bool Stale(const SiteClock& clock) const;
+  // dataChanged for each run of rows marked in `changed`, over every column
+  // or only `column`.
+  void EmitChanged(const std::vector<bool>& changed, const QList<int>& roles, int column = -1);
 
   std::vector<SiteClock> clocks_;
   std::vector<QString> results_;
