@@ -31,6 +31,7 @@
 #include "settings/ModifyMessages.h"
 #include "settings/SectionPlan.h"
 #include "settings/SettingsJson.h"
+#include "site/Targets.h"
 
 namespace marindo {
 namespace {
