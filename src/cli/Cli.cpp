@@ -1,8 +1,6 @@
 #include "cli/Cli.h"
 
 #include <algorithm>
-#include <cctype>
-#include <array>
 #include <deque>
 #include <iterator>
 #include <map>
@@ -11,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <semaphore>
-#include <sstream>
 #include <variant>
 #include <vector>
 
@@ -31,33 +28,18 @@
 #include "settings/ModifyMessages.h"
 #include "settings/SectionPlan.h"
 #include "settings/SettingsJson.h"
+#include "site/SectionWriter.h"
+#include "site/SiteFile.h"
+#include "site/Targets.h"
 
 namespace marindo {
 namespace {
 
 constexpr const char* kProgram = "marindo-cli";
 constexpr int kPasswordTries = 3;
-constexpr const char* kSiteFormat = "marindo-site";
-constexpr int kSiteVersion = 1;
-
-// Sections go to a clock in this order: addressing last, since a new address
-// takes effect at once and the clock would not hear the rest.
-constexpr std::array<Section, 5> kWriteOrder{Section::Ntp, Section::Display, Section::Text, Section::Bells,
-                                             Section::Basic};
-
-// Keys of a clock object that describe the clock rather than set it.
-constexpr std::array<std::string_view, 8> kIdentityKeys{"address", "serial",   "mac",      "firmware",
-                                                        "name",    "model",    "lastSync", "syncServer"};
 
 struct BadInput {
   std::string message;
-};
-
-// What --dry-run found a section would change, and the frame it would send.
-struct PlannedSection {
-  std::string section;
-  std::vector<FieldChange> changes;
-  std::string frame;  // hex
 };
 
 // One clock's outcome, as one result line.
@@ -69,14 +51,6 @@ struct ClockResult {
   std::vector<PlannedSection> plan;                        // --dry-run: the sections that have a frame
 };
 
-// Several problems on one result line.
-std::string OneLine(std::string text) {
-  for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
-    text.replace(at, 1, "; ");
-  }
-  return text;
-}
-
 // "basic: Modify success!; ntp: Modify failed!".
 std::string ResultText(const ClockResult& result) {
   std::string text;
@@ -84,63 +58,6 @@ std::string ResultText(const ClockResult& result) {
     text += (text.empty() ? "" : "; ") + (part.empty() ? message : part + ": " + message);
   }
   return text;
-}
-
-std::variant<Json, BadInput> ReadJsonFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return BadInput{path + ": cannot be read"};
-  std::ostringstream text;
-  text << file.rdbuf();
-  try {
-    return Json::parse(text.str());
-  } catch (const Json::parse_error& error) {
-    std::string what = error.what();
-    if (const std::size_t close = what.find("] "); close != std::string::npos) what = what.substr(close + 2);
-    return BadInput{path + ": malformed JSON: " + what};
-  }
-}
-
-bool IsIdentityKey(std::string_view key) {
-  return std::find(kIdentityKeys.begin(), kIdentityKeys.end(), key) != kIdentityKeys.end();
-}
-
-// Every problem of one clock object of a settings file, each prefixed with `where`.
-std::vector<std::string> CheckClockObject(const Json& clock, const std::string& where) {
-  if (!clock.is_object()) return {where + "is not an object"};
-  std::vector<std::string> problems;
-  for (const auto& [key, value] : clock.items()) {
-    if (IsIdentityKey(key)) {
-      if (!value.is_string()) problems.push_back(where + key + ": must be a text");
-      continue;
-    }
-    const std::optional<Section> section = SectionNamed(key);
-    if (!section) {
-      problems.push_back(where + key + ": unknown field");
-      continue;
-    }
-    for (const std::string& problem : CheckSectionJson(*section, value)) problems.push_back(where + problem);
-  }
-  return problems;
-}
-
-std::vector<Section> WritableSectionsIn(const Json& clock) {
-  std::vector<Section> sections;
-  for (Section section : kWriteOrder) {
-    if (clock.contains(std::string(SectionName(section)))) sections.push_back(section);
-  }
-  return sections;
-}
-
-// A MAC as people write it: the hyphens of the System page or colons, either case.
-std::string NormalMac(std::string text) {
-  std::replace(text.begin(), text.end(), ':', '-');
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
-
-bool SameMac(const std::array<std::uint8_t, 6>& mac, const std::string& text) {
-  return NormalMac(text) == MacText(mac);
 }
 
 // "10.213.0.20  HALL0001  firmware 1.05  old platform  hall".
@@ -156,12 +73,6 @@ std::string ClockHeading(const Json& clock) {
 std::string Cell(const Json& text) {
   const std::string value = text;
   return value.empty() ? "-" : value;
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
-  return text;
 }
 
 // What jobs running at once leave, one slot per target; the targets may
@@ -197,7 +108,6 @@ class CliRun {
   int RunCommand();
   // Checks made before anything is sent.
   std::optional<BadInput> CheckInput();
-  std::optional<BadInput> LoadSettingsFile(const std::string& path, bool oneClock);
   std::optional<BadInput> CheckOwnAddress() const;
   int Login();
   bool OpenLink();
@@ -216,15 +126,9 @@ class CliRun {
   // The exporter's settings from its config file and the command line.
   std::variant<ExporterOptions, BadInput> ServeOptions();
 
-  // Asks the clock the section's queries; false when one went unanswered.
-  bool ReadSection(std::uint32_t ip, Section section);
   Json ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result);
+  // Writes the clock object's sections, or with --dry-run plans them.
   void WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result);
-  std::string WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok);
-  // --dry-run: reads the section as WriteSection does and plans its frame.
-  std::string PlanSectionWrite(std::uint32_t ip, Section section, const Json& fields, bool& ok,
-                               ClockResult& result);
-  std::string VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
   std::optional<BadInput> ChooseSavedClocks();
   // The clock of a saved clock the broadcast did not find, at its saved address.
   std::optional<std::uint32_t> FindUnheardClock(const Json& saved);
@@ -276,6 +180,7 @@ class CliRun {
   std::ofstream traceFile_;
   std::unique_ptr<TraceWriter> trace_;
   std::unique_ptr<ClockSession> session_;
+  std::unique_ptr<SectionWriter> writer_;  // over the session's link
   Targets targets_;
   std::optional<Section> showSection_;  // none: all
   Json settings_;                       // apply: the clock object; restore: the site
@@ -298,6 +203,7 @@ std::optional<BadInput> CliRun::OpenTrace() {
 int CliRun::Run() {
   if (std::optional<BadInput> bad = OpenTrace()) return Fail(*bad);
   const int status = RunCommand();
+  writer_.reset();
   session_.reset();
   if (!traceFile_.is_open() || traceFile_.flush()) return status;
   PrintError(*args_.trace + ": the trace could not be written in full");
@@ -342,7 +248,9 @@ std::optional<BadInput> CliRun::CheckInput() {
       if (auto* problem = std::get_if<std::string>(&address)) return BadInput{"--to: " + *problem};
       restoreTo_ = std::get<std::uint32_t>(address);
     }
-    if (auto bad = LoadSettingsFile(args_.operands[0], false)) return bad;
+    auto site = LoadSiteFile(args_.operands[0]);
+    if (auto* problem = std::get_if<std::string>(&site)) return BadInput{*problem};
+    settings_ = std::move(std::get<Json>(site));
     return ChooseSavedClocks();
   }
   auto targets = ParseTargets(args_.operands[0]);
@@ -353,7 +261,9 @@ std::optional<BadInput> CliRun::CheckInput() {
     if (!showSection_) return BadInput{"unknown section \"" + args_.operands[1] + "\""};
   }
   if (command == "apply") {
-    if (auto bad = LoadSettingsFile(args_.operands[1], true)) return bad;
+    auto clock = LoadClockSettings(args_.operands[1]);
+    if (auto* problem = std::get_if<std::string>(&clock)) return BadInput{*problem};
+    settings_ = std::move(std::get<Json>(clock));
     return CheckOwnAddress();
   }
   if (command == "upgrade") {
@@ -370,60 +280,13 @@ std::optional<BadInput> CliRun::CheckInput() {
   return std::nullopt;
 }
 
-std::optional<BadInput> CliRun::LoadSettingsFile(const std::string& path, bool oneClock) {
-  auto read = ReadJsonFile(path);
-  if (auto* bad = std::get_if<BadInput>(&read)) return *bad;
-  Json document = std::move(std::get<Json>(read));
-  if (!document.is_object()) return BadInput{path + ": must hold a JSON object"};
-  std::vector<std::string> problems;
-  if (oneClock) {
-    if (document.contains("clocks")) {
-      if (!document["clocks"].is_array() || document["clocks"].size() != 1) {
-        return BadInput{path + ": \"clocks\" must hold exactly one clock for apply"};
-      }
-      document = document["clocks"][0];
-    }
-    problems = CheckClockObject(document, "");
-    if (problems.empty() && WritableSectionsIn(document).empty()) {
-      problems.push_back("no section to write (basic, ntp, display, text or bells)");
-    }
-  } else {
-    for (const auto& [key, value] : document.items()) {
-      if (key == "format" || key == "version" || key == "created") continue;
-      if (key != "clocks") problems.push_back(key + ": unknown field");
-    }
-    if (!document.contains("clocks") || !document["clocks"].is_array()) {
-      problems.push_back("clocks: a list of clocks is needed");
-    } else {
-      for (std::size_t i = 0; i < document["clocks"].size(); ++i) {
-        const Json& clock = document["clocks"][i];
-        const std::string where = "clocks[" + std::to_string(i) + "].";
-        for (auto& problem : CheckClockObject(clock, where)) problems.push_back(std::move(problem));
-        if (clock.is_object() && (!clock.contains("serial") || !clock.contains("mac"))) {
-          problems.push_back(where + " needs \"serial\" and \"mac\" to find its clock");
-        }
-      }
-    }
-  }
-  if (!problems.empty()) {
-    for (std::string& problem : problems) problem = path + ": " + problem;
-    return BadInput{Joined(problems)};
-  }
-  settings_ = std::move(document);
-  return std::nullopt;
-}
-
 // A clock's own address belongs to that clock alone: `show A --json > f;
 // apply all f` would give every clock A's address and cut them all off.
 std::optional<BadInput> CliRun::CheckOwnAddress() const {
   const bool severalClocks = targets_.all || targets_.addresses.size() > 1;
-  if (!severalClocks || !settings_.contains("basic")) return std::nullopt;
-  const Json& basic = settings_["basic"];
-  const bool dynamic = basic.contains("addressing") && basic["addressing"] == "dynamic";
-  if (!basic.contains("ipAddress") || dynamic) return std::nullopt;
-  return BadInput{args_.operands[1] +
-                  ": basic.ipAddress is one clock's own address and cannot go to several clocks; apply the file to "
-                  "one clock, or leave ipAddress out"};
+  if (!severalClocks) return std::nullopt;
+  if (std::optional<std::string> problem = OwnAddressProblem(settings_, args_.operands[1])) return BadInput{*problem};
+  return std::nullopt;
 }
 
 int CliRun::Login() {
@@ -455,6 +318,7 @@ int CliRun::Login() {
 
 bool CliRun::OpenLink() {
   session_ = std::make_unique<ClockSession>(Services(), env_.linkTimings);
+  writer_ = std::make_unique<SectionWriter>(session_->Link(), env_.codePage);
   if (!session_->Link().Bound()) {
     PrintError(kPortUnusable);
     return false;
@@ -697,19 +561,6 @@ int CliRun::Search() {
   return kCliDone;
 }
 
-bool CliRun::ReadSection(std::uint32_t ip, Section section) {
-  if (section == Section::System) {
-    if (session_->Record(ip)->newPlatform && !session_->Ask(ip, code::kQuerySystem)) return false;
-    // Clocks without a system reply count their days in the text reply.
-    if (session_->Record(ip)->uptimeDays == 0 && !session_->Ask(ip, code::kQueryText)) return false;
-    return true;
-  }
-  for (std::uint8_t code : SectionQueries(section)) {
-    if (!session_->Ask(ip, code)) return false;
-  }
-  return true;
-}
-
 Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result) {
   Json clock = IdentityJson(*session_->Record(ip), names_, env_.codePage);
   // A clock that let every try of a query go unanswered is not asked the
@@ -717,7 +568,7 @@ Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, C
   bool silent = false;
   for (Section section : sections) {
     const std::string name(SectionName(section));
-    if (silent || !ReadSection(ip, section)) {
+    if (silent || !writer_->ReadSection(ip, section)) {
       silent = true;
       result.ok = false;
       result.parts.emplace_back(name, NoResponseMessage(ip));
@@ -761,61 +612,10 @@ int CliRun::Show() {
   return allOk ? kCliDone : kCliClockFailed;
 }
 
-std::string CliRun::VerifyDisplay(std::uint32_t ip, const ClockFrame& sent) {
-  // The display frame's answer carries no verdict; what the clock reports
-  // afterwards does. The radio byte comes back in the search reply.
-  if (!session_->SearchOne(ip) || !ReadSection(ip, Section::Display)) return NoResponseMessage(ip);
-  const auto readBack = BuildSectionFrame(*session_->Record(ip), Section::Display, Json::object(), env_.codePage);
-  const ClockFrame* held = std::get_if<ClockFrame>(&readBack);
-  const bool same = held != nullptr && std::ranges::equal(held->Bytes(), sent.Bytes());
-  return same ? kModifySuccess : kModifyFailed;
-}
-
-std::string CliRun::WriteSection(std::uint32_t ip, Section section, const Json& fields, bool& ok) {
-  ok = false;
-  if (!ReadSection(ip, section)) return NoResponseMessage(ip);
-  auto built = BuildSectionFrame(*session_->Record(ip), section, fields, env_.codePage);
-  if (auto* refusal = std::get_if<std::string>(&built)) return OneLine(*refusal);
-  const ClockFrame& frame = std::get<ClockFrame>(built);
-  const ModifyOutcome outcome = session_->Write(ip, frame);
-  ok = outcome == ModifyOutcome::Accepted;
-  if (outcome != ModifyOutcome::Answered) return *ModifyOutcomeMessage(outcome, ip);
-  std::string text = VerifyDisplay(ip, frame);
-  ok = text == kModifySuccess;
-  return text;
-}
-
-std::string CliRun::PlanSectionWrite(std::uint32_t ip, Section section, const Json& fields, bool& ok,
-                                     ClockResult& result) {
-  ok = false;
-  if (!ReadSection(ip, section)) return NoResponseMessage(ip);
-  const ClockRecord record = *session_->Record(ip);
-  auto built = BuildSectionFrame(record, section, fields, env_.codePage);
-  if (auto* refusal = std::get_if<std::string>(&built)) return OneLine(*refusal);
-  const ClockFrame& frame = std::get<ClockFrame>(built);
-  ok = true;
-  PlannedSection planned{std::string(SectionName(section)), PlanSection(record, section, frame, env_.codePage),
-                         FrameHex(frame)};
-  const std::size_t count = planned.changes.size();
-  result.plan.push_back(std::move(planned));
-  if (count == 0) return "no change";
-  return std::to_string(count) + (count == 1 ? " change" : " changes");
-}
-
 void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result) {
-  // After a section the clock did not answer, the rest are not sent: it
-  // would cost each one the whole budget again for the same answer.
-  const std::string silence = NoResponseMessage(ip);
-  bool silent = false;
-  for (Section section : WritableSectionsIn(clock)) {
-    const std::string name(SectionName(section));
-    bool ok = false;
-    std::string text = silent            ? silence
-                       : args_.dryRun ? PlanSectionWrite(ip, section, clock[name], ok, result)
-                                      : WriteSection(ip, section, clock[name], ok);
-    silent = text == silence;
-    result.ok = result.ok && ok;
-    result.parts.emplace_back(name, std::move(text));
+  for (SectionOutcome& outcome : writer_->WriteAll(ip, clock, args_.dryRun ? &result.plan : nullptr)) {
+    result.ok = result.ok && outcome.ok;
+    result.parts.emplace_back(std::string(SectionName(outcome.section)), std::move(outcome.text));
   }
 }
 
@@ -843,11 +643,7 @@ int CliRun::Backup() {
     allOk = allOk && result.ok;
     table.AddRow({FormatIpv4(ips[i]), result.serial, result.ok ? "saved" : ResultText(result)});
   }
-  Json site;
-  site["format"] = kSiteFormat;
-  site["version"] = kSiteVersion;
-  site["clocks"] = std::move(clocks);
-  env_.out << JsonDocument(site) << "\n";
+  env_.out << JsonDocument(SiteDocument(std::move(clocks))) << "\n";
   env_.err << table.Render();
   return allOk ? kCliDone : kCliClockFailed;
 }
@@ -873,10 +669,7 @@ std::optional<std::uint32_t> CliRun::FindUnheardClock(const Json& saved) {
   const auto address = ParseClockAddress(saved.value("address", ""));
   const auto* ip = std::get_if<std::uint32_t>(&address);
   if (ip == nullptr || !session_->SearchOne(*ip)) return std::nullopt;
-  const ClockRecord record = *session_->Record(*ip);
-  const bool same = FromCodePage(std::string_view(record.serial.data()), env_.codePage) == saved.value("serial", "") &&
-                    SameMac(record.mac, saved.value("mac", ""));
-  if (!same) return std::nullopt;
+  if (!IsSavedClock(saved, *session_->Record(*ip), env_.codePage)) return std::nullopt;
   return *ip;
 }
 

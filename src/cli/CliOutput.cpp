@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/Ipv4.h"
-#include "settings/BasicSettings.h"
-
 namespace marindo {
 namespace {
 
@@ -79,34 +76,6 @@ std::string TextTable::Render() const {
     text += line + "\n";
   }
   return text;
-}
-
-std::string AgeText(std::int64_t now, std::uint32_t lastSyncTime) {
-  if (lastSyncTime == 0) return "never";
-  const std::int64_t age = now - static_cast<std::int64_t>(lastSyncTime);
-  if (age < 0) return "in the future";
-  constexpr std::int64_t kMinute = 60;
-  constexpr std::int64_t kHour = 60 * kMinute;
-  constexpr std::int64_t kDay = 24 * kHour;
-  if (age < kMinute) return std::to_string(age) + " s";
-  if (age < kHour) return std::to_string(age / kMinute) + " min";
-  if (age < kDay) return std::to_string(age / kHour) + " h " + std::to_string(age % kHour / kMinute) + " min";
-  return std::to_string(age / kDay) + " d " + std::to_string(age % kDay / kHour) + " h";
-}
-
-std::string ModelText(const ClockRecord& record) { return record.newPlatform ? "new platform" : "old platform"; }
-
-Json IdentityJson(const ClockRecord& record, const ClockNames& names, CodePage cp) {
-  Json identity;
-  identity["address"] = FormatIpv4(record.ip);
-  identity["serial"] = FromCodePage(std::string_view(record.serial.data()), cp);
-  identity["mac"] = MacText(record.mac);
-  identity["firmware"] = FormatFirmwareVersion(record.firmwareMajor, record.firmwareMinor);
-  identity["name"] = names.Lookup(&record);
-  identity["model"] = ModelText(record);
-  identity["lastSync"] = record.lastSyncTime == 0 ? std::string() : FormatSyncTime(record.lastSyncTime);
-  identity["syncServer"] = FormatIpv4(record.syncServerIp);
-  return identity;
 }
 
 std::string SectionText(Section section, const Json& fields) {

@@ -16,12 +16,12 @@
 #include <sstream>
 #include <unordered_map>
 
-#include "cli/CliArgs.h"
 #include "link/CommandCodes.h"
 #include "link/SiteEngine.h"
 #include "platform/IniFile.h"
 #include "platform/Ipv4.h"
 #include "platform/Signals.h"
+#include "site/Targets.h"
 
 namespace marindo {
 namespace {

@@ -3,25 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <initializer_list>
 
 #include "platform/Ipv4.h"
-#include "settings/BasicSettings.h"
-#include "settings/OtherFrames.h"
-#include "settings/SettingsLists.h"
-#include "settings/SystemSettings.h"
 
 namespace marindo {
 namespace {
-
-// Tenths of a degree in the clock's unit, with the clock's sign bit: whole
-// degrees alone cannot tell -0.5 from 0.5.
-int TemperatureTenths(const Humiture& humiture) {
-  const int tenths = std::abs(static_cast<int>(humiture.temperatureWhole)) * 10 + humiture.temperatureTenths;
-  return humiture.temperatureBelowZero || humiture.temperatureWhole < 0 ? -tenths : tenths;
-}
 
 using Label = std::pair<std::string_view, std::string_view>;
 
@@ -49,38 +37,6 @@ void Sample(std::string& page, std::string_view name, std::string_view labels, d
 std::string_view ModelLabel(const ClockReading& reading) { return reading.newPlatform ? "new" : "old"; }
 
 }  // namespace
-
-std::optional<double> TemperatureCelsius(const ClockRecord& record) {
-  if (!RecordHasSensor(record)) return std::nullopt;
-  const int tenths = TemperatureTenths(record.humiture);
-  if (record.tempUnit == kUnitCelsius) return tenths / 10.0;
-  // A tenth of a degree Fahrenheit is about 0.06 degrees Celsius: hundredths
-  // keep all the clock knows without a tail of digits.
-  if (record.tempUnit == kUnitFahrenheit) return std::round((tenths - 320) * 50.0 / 9.0) / 100.0;
-  return std::nullopt;
-}
-
-std::optional<double> HumidityRatio(const ClockRecord& record) {
-  if (!RecordHasSensor(record)) return std::nullopt;
-  return (record.humiture.humidityWhole * 10 + record.humiture.humidityTenths) / 1000.0;
-}
-
-ClockReading ReadingOf(const ClockRecord& record, std::string name, CodePage codePage, bool displayRead) {
-  ClockReading reading;
-  reading.ip = record.ip;
-  reading.serial = FromCodePage(std::string_view(record.serial.data()), codePage);
-  reading.mac = MacText(record.mac);
-  reading.name = std::move(name);
-  reading.newPlatform = record.newPlatform;
-  reading.firmware = FormatFirmwareVersion(record.firmwareMajor, record.firmwareMinor);
-  reading.lastSync = record.lastSyncTime;
-  reading.displayRead = displayRead;
-  if (displayRead) {
-    reading.temperatureCelsius = TemperatureCelsius(record);
-    reading.humidityRatio = HumidityRatio(record);
-  }
-  return reading;
-}
 
 std::string MetricValue(double value) {
   if (std::isnan(value)) return "NaN";

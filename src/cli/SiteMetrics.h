@@ -13,38 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "clocks/ClockRecord.h"
-#include "platform/CodePage.h"
+#include "site/ClockIdentity.h"
 
 namespace marindo {
-
-// What one refresh learnt of a clock that answered its search.
-struct ClockReading {
-  std::uint32_t ip = 0;
-  std::string serial;    // UTF-8
-  std::string mac;       // "02-13-0A-D5-00-0B"; zeros behind a router
-  std::string name;      // the operator's name for it, or ""
-  bool newPlatform = false;
-  std::string firmware;        // "4.02"
-  std::uint32_t lastSync = 0;  // seconds since 1970; 0 when it never synchronised
-  // The clock answered the display-settings query of this refresh, so the
-  // readings below are current (and absent without a sensor). Otherwise the
-  // readings of an earlier refresh stand.
-  bool displayRead = false;
-  std::optional<double> temperatureCelsius;
-  std::optional<double> humidityRatio;  // 0..1
-};
-
-// The reading of a clock's record. `displayRead`: the record holds the
-// clock's answer to this refresh's display-settings query.
-ClockReading ReadingOf(const ClockRecord& record, std::string name, CodePage codePage, bool displayRead);
-
-// The temperature in degrees Celsius the record reports, Fahrenheit clocks
-// converted (to hundredths); nothing without a sensor or with a unit the
-// clocks do not define.
-std::optional<double> TemperatureCelsius(const ClockRecord& record);
-// The relative humidity as a ratio (45.6 % is 0.456); nothing without a sensor.
-std::optional<double> HumidityRatio(const ClockRecord& record);
 
 // A sample value as the text format writes it: whole numbers without a
 // decimal point, others in the shortest form that reads back the same.

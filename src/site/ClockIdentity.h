@@ -42,6 +42,13 @@ struct ClockReading {
   std::optional<double> humidityRatio;  // 0..1
 };
 
+// The temperature in degrees Celsius the record reports, Fahrenheit clocks
+// converted (to hundredths); nothing without a sensor or with a unit the
+// clocks do not define.
+std::optional<double> TemperatureCelsius(const ClockRecord& record);
+// The relative humidity as a ratio (45.6 % is 0.456); nothing without a sensor.
+std::optional<double> HumidityRatio(const ClockRecord& record);
+
 // The reading of a clock's record. `displayRead`: the record holds the
 // clock's answer to this refresh's display-settings query.
 ClockReading ReadingOf(const ClockRecord& record, std::string name, CodePage codePage, bool displayRead);

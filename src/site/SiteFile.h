@@ -41,7 +41,7 @@ bool SameMac(const std::array<std::uint8_t, 6>& mac, const std::string& text);
 bool IsSavedClock(const Json& saved, const ClockRecord& record, CodePage cp);
 
 // The file as JSON, or why it cannot be read ("PATH: cannot be read", "PATH:
-// not JSON: ...").
+// malformed JSON: ...").
 std::variant<Json, std::string> ReadJsonFile(const std::filesystem::path& path);
 // One clock's settings: a clock object, or a site file holding exactly one
 // clock. The clock object, or every problem on a line of its own, each

@@ -5,25 +5,6 @@
 namespace marindo {
 namespace {
 
-TEST(CliOutputTest, AgeOfTheLastSynchronisation) {
-  constexpr std::int64_t kNow = 1700000000;
-  struct Case {
-    std::uint32_t lastSync;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {0, "never"},
-      {kNow, "0 s"},
-      {kNow - 59, "59 s"},
-      {kNow - 60, "1 min"},
-      {kNow - 3599, "59 min"},
-      {kNow - 3600 - 5 * 60, "1 h 5 min"},
-      {kNow - 2 * 86400 - 4 * 3600 - 59, "2 d 4 h"},
-      {kNow + 30, "in the future"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(AgeText(kNow, c.lastSync), c.expected) << c.lastSync;
-}
-
 // A name that is not UTF-8 must not end the program halfway through a backup.
 TEST(CliOutputTest, TextThatIsNotUtf8IsPrintedWithItsBadBytesReplaced) {
   Json clock;
