@@ -32,8 +32,6 @@ void WaitPainter::PaintPending() {
 }
 
 // The window system hands input to the window first, then to the widget.
-// The windows the main window opens (the site view) wait with it: their
-// actions use the same link.
 bool WaitPainter::IsForTheWindow(QObject* watched) const {
   if (window_ == nullptr) return false;
   if (watched->isWidgetType()) return OpenedByTheWindow(static_cast<QWidget*>(watched));
@@ -45,7 +43,10 @@ bool WaitPainter::IsForTheWindow(QObject* watched) const {
   return false;
 }
 
+// A modal window that comes up during the wait (a message) takes input; a
+// window the main window keeps open beside it (the site view) waits.
 bool WaitPainter::OpenedByTheWindow(const QWidget* widget) const {
+  if (widget->window() != window_.data() && widget->window()->isModal()) return false;
   for (const QWidget* above = widget; above != nullptr; above = above->parentWidget()) {
     if (above == window_) return true;
   }
