@@ -1,5 +1,7 @@
 #include "link/TaskPool.h"
 
+#include "platform/ThreadPriority.h"
+
 namespace marindo {
 
 TaskPool::TaskPool(std::size_t maxThreads) : maxThreads_(maxThreads == 0 ? 1 : maxThreads) {}
@@ -17,7 +19,10 @@ void TaskPool::Post(std::function<void()> task) {
   {
     const std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
-    if (idle_ < tasks_.size() && threads_.size() < maxThreads_) threads_.emplace_back([this] { Work(); });
+    if (idle_ < tasks_.size() && threads_.size() < maxThreads_) threads_.emplace_back([this] {
+      LowerThisThreadPriority();
+      Work();
+    });
   }
   wake_.notify_one();
 }

@@ -13,6 +13,7 @@ namespace marindo {
 // Runs tasks on up to `maxThreads` threads, started as work comes in and
 // kept until the pool goes. Tasks that block (a neighbour lookup, a port
 // probe) then cost their own wait and not each other's.
+// Its threads run at background priority (see LowerThisThreadPriority).
 class TaskPool {
  public:
   explicit TaskPool(std::size_t maxThreads);
