@@ -17,6 +17,7 @@ constexpr const char* kReading = "reading…";
 constexpr const char* kWriting = "writing…";
 constexpr const char* kSaved = "saved";
 constexpr std::uint64_t kTftpBlockBytes = 512;
+constexpr std::size_t kRefreshJobs = 2;
 
 // A clock the last refresh did not hear has no record yet; the unicast
 // search makes one when it answers.
@@ -78,7 +79,10 @@ SiteRefresh RefreshSite(const SiteTaskContext& context, const std::vector<std::u
   ClockLink& link = context.link;
   link.ClearClocks();
   std::size_t complete = 0;
-  SiteEngine(link, context.width)
+  // A refresh's job per clock only waits for the lookups the link runs on
+  // its own threads: a few jobs count them as well as many, and leave the
+  // processor to the window and the lookups.
+  SiteEngine(link, std::min<std::size_t>(context.width, kRefreshJobs))
       .RunWhile(
           [&] {
             link.SearchBroadcast();

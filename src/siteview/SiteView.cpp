@@ -1,6 +1,7 @@
 #include "siteview/SiteView.h"
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <memory>
 #include <set>
@@ -302,15 +303,54 @@ void SiteView::SelectAddresses(const std::vector<std::uint32_t>& ips) {
 }
 
 SiteTaskContext SiteView::Context() const {
-  return SiteTaskContext{services_.link, services_.names, services_.codePage, 64, 8, worker_->Stopping(),
-                         services_.tftpTimings};
+  return SiteTaskContext{services_.link,  services_.names,      services_.codePage, services_.width,
+                         services_.transfers, worker_->Stopping(), services_.tftpTimings};
 }
 
 // Results reach their rows on the window's thread.
 ClockProgress SiteView::ResultProgress(const std::vector<std::size_t>& rows) {
-  return [this, rows](std::size_t target, const std::string& text) {
-    worker_->Post([this, row = rows.at(target), text = Text(text)] { model_->SetResult(row, text); });
-  };
+  return [this, rows](std::size_t target, const std::string& text) { QueueResult(rows.at(target), Text(text)); };
+}
+
+void SiteView::QueueResult(std::size_t row, QString text) {
+  const std::lock_guard lock(queuedMutex_);
+  queuedResults_.emplace_back(row, std::move(text));
+  PostFlush();
+}
+
+void SiteView::QueueStatus(QString text) {
+  const std::lock_guard lock(queuedMutex_);
+  queuedStatus_ = std::move(text);
+  PostFlush();
+}
+
+void SiteView::QueueProgress(int value) {
+  const std::lock_guard lock(queuedMutex_);
+  queuedProgress_ = value;
+  PostFlush();
+}
+
+// With the queue's lock held.
+void SiteView::PostFlush() {
+  if (flushPosted_) return;
+  flushPosted_ = true;
+  worker_->Post([this] { Flush(); });
+}
+
+void SiteView::Flush() {
+  std::vector<std::pair<std::size_t, QString>> results;
+  std::optional<QString> status;
+  std::optional<int> progress;
+  {
+    const std::lock_guard lock(queuedMutex_);
+    results.swap(queuedResults_);
+    status.swap(queuedStatus_);
+    progress.swap(queuedProgress_);
+    flushPosted_ = false;
+  }
+  for (auto& [row, text] : results) model_->SetResult(row, text);
+  if (status) ShowStatus(*status);
+  if (progress) progress_->setValue(*progress);
 }
 
 bool SiteView::AskConfirmation(const QString& title, const QString& details) {
@@ -348,7 +388,7 @@ void SiteView::Refresh() {
   worker_->Start(
       [this, context, sweep, refresh] {
         *refresh = RefreshSite(context, sweep, kSweepRate, [this](std::size_t found) {
-          worker_->Post([this, found] { ShowStatus(QStringLiteral("Searching… %1 found").arg(Clocks(found))); });
+          QueueStatus(QStringLiteral("Searching… %1 found").arg(Clocks(found)));
         });
       },
       [this, refresh, stored, problem] {
@@ -469,13 +509,13 @@ void SiteView::WriteConfirmed(const std::vector<std::size_t>& rows, const std::v
   progress_->setRange(0, static_cast<int>(targets.size()));
   progress_->setValue(0);
   ShowStatus(QStringLiteral("Writing to %1…").arg(Clocks(targets.size())));
-  auto done = std::make_shared<std::size_t>(0);
   ClockProgress results = ResultProgress(writeRows);
   worker_->Start(
-      [this, context, targets, outcomes, results, done] {
+      [this, context, targets, outcomes, results] {
+        std::atomic<int> done{0};
         *outcomes = WriteSite(context, targets, [&](std::size_t i, const std::string& text) {
           results(i, text);
-          if (text != "writing…") worker_->Post([this, done] { progress_->setValue(static_cast<int>(++*done)); });
+          if (text != "writing…") QueueProgress(++done);
         });
       },
       [this, outcomes, shared] {

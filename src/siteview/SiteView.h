@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ struct SiteViewServices {
   std::filesystem::path settingsFile;
   CodePage codePage = CodePage::Cp1252;
   TftpTimings tftpTimings{};
+  std::size_t width = 64;     // clocks in flight at once, as marindo-cli's --parallel
+  std::size_t transfers = 8;  // firmware uploads at once, as its --transfers
 };
 
 // Where "Apply section…" takes the section from.
@@ -101,6 +104,14 @@ class SiteView : public QDialog {
   std::vector<std::uint32_t> AddressesOf(const std::vector<std::size_t>& rows) const;
   SiteTaskContext Context() const;
   ClockProgress ResultProgress(const std::vector<std::size_t>& rows);
+  // From the worker threads: what the window is to show. Gathered and
+  // shown a batch per turn of the event loop, so that a thousand clocks
+  // answering at once cost the window one turn, not a thousand.
+  void QueueResult(std::size_t row, QString text);
+  void QueueStatus(QString text);
+  void QueueProgress(int value);
+  void PostFlush();
+  void Flush();
   bool AskConfirmation(const QString& title, const QString& details);
   void Refuse(const std::string& message);
   // Plans writing `settings` to the rows, asks, then writes.
@@ -125,7 +136,12 @@ class SiteView : public QDialog {
   SiteFilterProxy* proxy_ = nullptr;
   SiteWorker* worker_ = nullptr;
   Confirm confirm_;
-  bool closing_ = false;
+
+  std::mutex queuedMutex_;
+  std::vector<std::pair<std::size_t, QString>> queuedResults_;
+  std::optional<QString> queuedStatus_;
+  std::optional<int> queuedProgress_;
+  bool flushPosted_ = false;
 
   QLineEdit* filter_ = nullptr;
   QLineEdit* ranges_ = nullptr;

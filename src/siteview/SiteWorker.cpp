@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QMetaObject>
 
+#include "platform/ThreadPriority.h"
+
 namespace marindo {
 
 SiteWorker::SiteWorker(QObject* parent) : QObject(parent) {}
@@ -20,6 +22,8 @@ bool SiteWorker::Start(std::function<void()> task, std::function<void()> done) {
   busy_ = true;
   emit BusyChanged(true);
   thread_ = std::thread([this, task = std::move(task), done = std::move(done)]() mutable {
+    // The engine's threads, started from here, inherit it.
+    LowerThisThreadPriority();
     task();
     // Queued behind everything the task posted.
     Post([this, done = std::move(done)] {

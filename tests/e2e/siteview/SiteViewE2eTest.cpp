@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include <nlohmann/json.hpp>
 
@@ -98,12 +99,13 @@ class SiteViewE2eTest : public ::testing::Test {
   }
 
   // The window and its link, which holds the clock port.
-  void OpenView() {
+  void OpenView(std::size_t width = 64) {
     names_ = std::make_unique<ClockNames>(work_ / "settings.ini", CodePage::Cp1252);
     link_ = std::make_unique<ClockLink>(LinkServices{adapters_, neighbours_, probe_, *names_});
     ASSERT_TRUE(link_->Bound());
-    view_ = std::make_unique<SiteView>(
-        SiteViewServices{*link_, *names_, notifier_, host_, work_ / "settings.ini", CodePage::Cp1252});
+    SiteViewServices services{*link_, *names_, notifier_, host_, work_ / "settings.ini", CodePage::Cp1252};
+    services.width = width;
+    view_ = std::make_unique<SiteView>(services);
     view_->SetConfirm([this](const QString& title, const QString& details) {
       confirmations_.push_back((title + "\n" + details).toStdString());
       return answer_;
@@ -355,6 +357,67 @@ TEST_F(SiteViewE2eTest, TheSiteFileGoesBothWaysBetweenTheWindowAndTheCommandLine
   ASSERT_EQ(confirmations_.size(), 1u);
   EXPECT_NE(confirmations_[0].find("1 clock will change"), std::string::npos) << confirmations_[0];
   EXPECT_NE(confirmations_[0].find("RESTORED"), std::string::npos) << confirmations_[0];
+}
+
+TEST_F(SiteViewE2eTest, ClosingDuringAWriteAsksThenStopsWithEveryResultTrue) {
+  // Four clocks at a time, each taking 80 ms to store a change: the close
+  // comes while most clocks have not been written yet.
+  CloseView();
+  OpenView(4);
+  RefreshAndSelectAll();
+  const fs::path file = WriteFile("text.json", R"({"text": {"text": "HALF WAY"}})");
+  bool closed = false;
+  const auto closeSoon = [&] {
+    QTimer::singleShot(300, view_.get(), [&] {
+      EXPECT_TRUE(view_->Busy());
+      answer_ = false;
+      EXPECT_FALSE(view_->close()) << "closed without asking";
+      answer_ = true;
+      closed = view_->close();
+    });
+  };
+  // The close comes 0.3 s into the writes, after the confirmation.
+  view_->SetConfirm([&](const QString& title, const QString& details) {
+    confirmations_.push_back((title + "\n" + details).toStdString());
+    if (confirmations_.size() == 1) closeSoon();
+    return answer_;
+  });
+  view_->ApplySection(Section::Text, SectionSource{std::nullopt, file});
+  AwaitIdle();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!closed && std::chrono::steady_clock::now() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  ASSERT_TRUE(closed);
+  EXPECT_FALSE(view_->isVisible());
+  // The apply's confirmation, then the two questions of the close.
+  ASSERT_EQ(confirmations_.size(), 3u);
+
+  // Each result line says what the clock holds: written, refused, silent, or
+  // not sent at all, and no clock got a part of the frame.
+  const std::map<std::string, std::string> results = ResultsByAddress();
+  const std::map<std::string, PlainJson> state = SiteState();
+  int written = 0;
+  int notSent = 0;
+  for (int clock = 1; clock <= kClocks; ++clock) {
+    const std::string address = Address(clock);
+    const std::string& result = results.at(address);
+    const std::string text = state.at(address).at("text").at("text");
+    if (result == "Modify success!") {
+      ++written;
+      EXPECT_EQ(text, "HALF WAY") << address;
+    } else if (result == "not sent") {
+      ++notSent;
+      EXPECT_EQ(text, "") << address;
+      EXPECT_FALSE(state.at(address).at("lastWrite").contains("0B")) << address;
+    } else if (clock == kSilent) {
+      EXPECT_EQ(result, "No response from " + address + "!");
+    } else {
+      EXPECT_TRUE(Refusing(clock)) << address << ": " << result;
+      EXPECT_EQ(result, "Modify failed!") << address;
+      EXPECT_EQ(text, "") << address;
+    }
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_GT(notSent, 0);
 }
 
 }  // namespace
