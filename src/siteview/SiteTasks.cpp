@@ -13,8 +13,6 @@
 namespace marindo {
 namespace {
 
-constexpr const char* kReading = "reading…";
-constexpr const char* kWriting = "writing…";
 constexpr const char* kSaved = "saved";
 constexpr std::uint64_t kTftpBlockBytes = 512;
 constexpr std::size_t kRefreshJobs = 2;

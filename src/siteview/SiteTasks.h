@@ -32,6 +32,10 @@ struct SiteTaskContext {
   TftpTimings tftpTimings{};
 };
 
+// A clock's result column while its turn runs.
+inline constexpr const char* kReading = "reading…";
+inline constexpr const char* kWriting = "writing…";
+
 // The text of one clock's result column and whether it all went well.
 struct ClockOutcome {
   std::string text;

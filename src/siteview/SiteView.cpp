@@ -105,6 +105,8 @@ bool ShowConfirmation(QWidget* parent, const QString& title, const QString& deta
   dialog.setObjectName(QStringLiteral("siteConfirmation"));
   dialog.setWindowTitle(title);
   auto* layout = new QVBoxLayout(&dialog);
+  auto* heading = new QLabel(QStringLiteral("<b>%1</b>").arg(title.toHtmlEscaped()), &dialog);
+  layout->addWidget(heading);
   auto* list = new QPlainTextEdit(details, &dialog);
   list->setObjectName(QStringLiteral("changes"));
   list->setReadOnly(true);
@@ -139,6 +141,7 @@ SiteView::SiteView(SiteViewServices services, QWidget* parent)
   ConnectControls();
   UpdateSummary();
   UpdateActions();
+  ShowStatus(QStringLiteral("Refresh finds the clocks: the broadcast search, and the ranges if any."));
   resize(1100, 600);
 }
 
@@ -200,6 +203,9 @@ void SiteView::BuildControls() {
   table_->verticalHeader()->setVisible(false);
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->horizontalHeader()->setStretchLastSection(true);
+  // Columns fit what the visible rows hold: measuring a thousand rows would
+  // hold the window up.
+  table_->horizontalHeader()->setResizeContentsPrecision(0);
   table_->setWordWrap(false);
   layout->addWidget(table_, 1);
 
@@ -394,8 +400,11 @@ void SiteView::Refresh() {
       [this, refresh, stored, problem] {
         if (refresh->complete) {
           const std::int64_t now = Now();
+          const bool first = model_->ClockCount() == 0;
           roster_.Update(refresh->heard, now);
           model_->SetRoster(roster_, now);
+          if (first) table_->resizeColumnsToContents();
+          table_->resizeColumnToContents(SiteTableModel::kState);
           ShowStatus(QStringLiteral("Refreshed: %1 answered.").arg(Clocks(refresh->heard.size())) +
                      (stored ? QString() : QStringLiteral(" The ranges were not kept: ") + Text(problem)));
         } else {
@@ -422,7 +431,7 @@ void SiteView::ApplySection(Section section, const SectionSource& source) {
   if (rows.size() > 1) {
     if (const auto problem = OwnAddressProblem(settings, source.file.string())) return Refuse(*problem);
   }
-  PlanThenWrite(std::move(rows), std::vector<Json>(rows.size(), settings), QStringLiteral("Apply %1").arg(Text(name)));
+  PlanThenWrite(std::move(rows), std::vector<Json>(rows.size(), settings), QStringLiteral("Apply the %1 section").arg(Text(name)));
 }
 
 void SiteView::ApplyFromClock(Section section, std::uint32_t source, std::vector<std::size_t> rows) {
@@ -450,7 +459,7 @@ void SiteView::ApplyFromClock(Section section, std::uint32_t source, std::vector
         settings[std::string(SectionName(section))] = std::move(**fields);
         const std::size_t count = rows.size();
         PlanThenWrite(std::move(rows), std::vector<Json>(count, settings),
-                      QStringLiteral("Apply %1").arg(Text(std::string(SectionName(section)))));
+                      QStringLiteral("Apply the %1 section").arg(Text(std::string(SectionName(section)))));
       });
 }
 
@@ -493,11 +502,15 @@ void SiteView::WriteConfirmed(const std::vector<std::size_t>& rows, const std::v
   auto shared = std::make_shared<const std::vector<Json>>(settings);
   std::vector<std::size_t> writeRows;
   std::vector<SiteTarget> targets;
+  std::size_t leftOut = 0;
+  std::size_t unchanged = 0;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ClockPlan& plan = plans[i];
     if (!plan.Writable()) {
+      ++leftOut;
       model_->SetResult(rows[i], Text(OutcomeOf(plan.outcomes).text));
     } else if (!plan.Changes()) {
+      ++unchanged;
       model_->SetResult(rows[i], QString::fromLatin1(kNoChange));
     } else {
       writeRows.push_back(rows[i]);
@@ -515,14 +528,18 @@ void SiteView::WriteConfirmed(const std::vector<std::size_t>& rows, const std::v
         std::atomic<int> done{0};
         *outcomes = WriteSite(context, targets, [&](std::size_t i, const std::string& text) {
           results(i, text);
-          if (text != "writing…") QueueProgress(++done);
+          if (text != kWriting) QueueProgress(++done);
         });
       },
-      [this, outcomes, shared] {
-        const auto ok = std::ranges::count_if(*outcomes, [](const ClockOutcome& o) { return o.ok; });
-        ShowStatus(QStringLiteral("Written: %1 succeeded, %2 did not.")
-                       .arg(Clocks(static_cast<std::size_t>(ok)))
-                       .arg(static_cast<qsizetype>(outcomes->size()) - ok));
+      [this, outcomes, shared, leftOut, unchanged] {
+        const auto ok = static_cast<std::size_t>(
+            std::ranges::count_if(*outcomes, [](const ClockOutcome& o) { return o.ok; }));
+        QString status = QStringLiteral("Written: %1 succeeded, %2 did not.")
+                             .arg(Clocks(ok))
+                             .arg(outcomes->size() - ok);
+        if (leftOut > 0) status += QStringLiteral(" Left out: %1 that could not be read.").arg(Clocks(leftOut));
+        if (unchanged > 0) status += QStringLiteral(" Unchanged: %1.").arg(Clocks(unchanged));
+        ShowStatus(status);
       });
 }
 
