@@ -657,7 +657,7 @@ void SiteView::AskApplySection() {
 
 void SiteView::AskUpgrade() {
   const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Upgrade firmware"), QString(),
-                                                    QStringLiteral("Firmware (*.bin *.tar);;All files (*)"));
+                                                    QStringLiteral("Firmware (*.bin *.hex *.tar);;All files (*)"));
   if (!path.isEmpty()) UpgradeFirmware(path.toStdString());
 }
 
