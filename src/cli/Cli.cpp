@@ -562,19 +562,12 @@ int CliRun::Search() {
 }
 
 Json CliRun::ClockJson(std::uint32_t ip, const std::vector<Section>& sections, ClockResult& result) {
-  Json clock = IdentityJson(*session_->Record(ip), names_, env_.codePage);
-  // A clock that let every try of a query go unanswered is not asked the
-  // rest: each section would cost the whole budget again for the same answer.
-  bool silent = false;
+  Json clock = writer_->ReadClock(ip, sections, names_).value_or(Json::object());
   for (Section section : sections) {
     const std::string name(SectionName(section));
-    if (silent || !writer_->ReadSection(ip, section)) {
-      silent = true;
-      result.ok = false;
-      result.parts.emplace_back(name, NoResponseMessage(ip));
-      continue;
-    }
-    clock[name] = SectionToJson(*session_->Record(ip), section, env_.codePage);
+    if (clock.contains(name)) continue;
+    result.ok = false;
+    result.parts.emplace_back(name, NoResponseMessage(ip));
   }
   if (result.ok) result.parts.emplace_back("", "ok");
   return clock;

@@ -7,6 +7,7 @@
 
 #include "link/CommandCodes.h"
 #include "settings/ModifyMessages.h"
+#include "site/ClockIdentity.h"
 #include "site/SiteFile.h"
 
 namespace marindo {
@@ -50,6 +51,20 @@ bool SectionWriter::ReadSection(std::uint32_t ip, Section section) {
 
 // A reply with an empty serial answers, yet makes no record.
 bool SectionWriter::SearchOne(std::uint32_t ip) { return link_.SearchUnicast(ip) && link_.Snapshot(ip).has_value(); }
+
+std::optional<Json> SectionWriter::ReadClock(std::uint32_t ip, const std::vector<Section>& sections,
+                                            const ClockNames& names, const std::function<bool()>& stop) {
+  const std::optional<ClockRecord> identity = link_.Snapshot(ip);
+  if (!identity) return std::nullopt;
+  Json clock = IdentityJson(*identity, names, codePage_);
+  for (Section section : sections) {
+    if ((stop && stop()) || !ReadSection(ip, section)) break;
+    const std::optional<ClockRecord> record = link_.Snapshot(ip);
+    if (!record) break;
+    clock[std::string(SectionName(section))] = SectionToJson(*record, section, codePage_);
+  }
+  return clock;
+}
 
 SectionOutcome SectionWriter::VerifyDisplay(std::uint32_t ip, const ClockFrame& sent) {
   // The display frame's answer carries no verdict; what the clock reports

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "clocks/ClockNames.h"
 #include "link/ClockLink.h"
 #include "platform/CodePage.h"
 #include "settings/SectionPlan.h"
@@ -45,6 +47,13 @@ class SectionWriter {
   // The unicast search, so that the record's identity is fresh; false when
   // that clock did not answer.
   bool SearchOne(std::uint32_t ip);
+  // The clock's identity (IdentityJson) with each section of `sections` it
+  // answered, in order: what `show` prints and `backup` saves. A clock that
+  // left a section's queries unanswered is not asked the rest, which would
+  // cost the whole budget again for the same answer; nor is one once `stop`
+  // says so. Nothing for an address without a record.
+  std::optional<Json> ReadClock(std::uint32_t ip, const std::vector<Section>& sections, const ClockNames& names,
+                                const std::function<bool()>& stop = {});
 
   // Reads the section and writes `fields` (already checked) over it. The
   // display settings' answer carries no verdict, so they are read back and

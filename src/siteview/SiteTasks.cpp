@@ -14,6 +14,7 @@ namespace marindo {
 namespace {
 
 constexpr const char* kSaved = "saved";
+constexpr const char* kNotRead = "not read";
 constexpr std::uint64_t kTftpBlockBytes = 512;
 constexpr std::size_t kRefreshJobs = 2;
 
@@ -139,23 +140,17 @@ SiteBackup BackUpSite(const SiteTaskContext& context, const std::vector<std::uin
     const std::uint32_t ip = ips[i];
     ClockOutcome& outcome = backup.outcomes[i];
     SectionWriter writer(context.link, context.codePage);
-    if (context.stop) {
-      outcome = {kNotSent, false};
+    const auto stop = [&context] { return context.stop.load(); };
+    if (stop()) {
+      outcome = {kNotRead, false};
     } else if (progress(i, kReading); !EnsureRecord(writer, context.link, ip)) {
       outcome = Silent(ip);
     } else {
-      Json clock = IdentityJson(*context.link.Snapshot(ip), context.names, context.codePage);
-      outcome = {kSaved, true};
-      for (Section section : kAllSections) {
-        // A clock that let a query go unanswered is not asked the rest.
-        if (context.stop || !writer.ReadSection(ip, section)) {
-          outcome = context.stop ? ClockOutcome{kNotSent, false} : Silent(ip);
-          break;
-        }
-        clock[std::string(SectionName(section))] =
-            SectionToJson(*context.link.Snapshot(ip), section, context.codePage);
-      }
-      backup.clocks[i] = std::move(clock);
+      const std::vector<Section> sections(kAllSections.begin(), kAllSections.end());
+      backup.clocks[i] = writer.ReadClock(ip, sections, context.names, stop).value_or(Json());
+      const bool whole = std::ranges::all_of(
+          sections, [&](Section section) { return backup.clocks[i].contains(std::string(SectionName(section))); });
+      outcome = whole ? ClockOutcome{kSaved, true} : stop() ? ClockOutcome{kNotRead, false} : Silent(ip);
     }
     progress(i, outcome.text);
   });

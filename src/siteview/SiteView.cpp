@@ -588,6 +588,13 @@ void SiteView::BackUp(const std::filesystem::path& file) {
     *backup = BackUpSite(context, ips, progress);
   },
                  [this, backup, rows, file] {
+                   // A cut-short backup would pass for the whole site later.
+                   if (worker_->Stopping()) {
+                     for (std::size_t i = 0; i < rows.size(); ++i) {
+                       if (backup->outcomes[i].ok) model_->SetResult(rows[i], QStringLiteral("not saved: cancelled"));
+                     }
+                     return ShowStatus(QStringLiteral("Back up cancelled; no file was written."));
+                   }
                    Json clocks = Json::array();
                    for (Json& clock : backup->clocks) {
                      if (!clock.is_null()) clocks.push_back(std::move(clock));
