@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -357,6 +359,52 @@ TEST_F(SiteViewE2eTest, TheSiteFileGoesBothWaysBetweenTheWindowAndTheCommandLine
   ASSERT_EQ(confirmations_.size(), 1u);
   EXPECT_NE(confirmations_[0].find("1 clock will change"), std::string::npos) << confirmations_[0];
   EXPECT_NE(confirmations_[0].find("RESTORED"), std::string::npos) << confirmations_[0];
+}
+
+TEST_F(SiteViewE2eTest, FirmwareGoesOnlyToClocksOfItsModelAndTheTableExportsWithTheResults) {
+  RefreshAndSelectAll();
+  const fs::path firmware = WriteFile("fw.tar", std::string(3000, 'F'));
+
+  // An old-platform clock among them: no clock gets the file.
+  view_->SelectAddresses({Ip(10), Ip(11)});
+  view_->UpgradeFirmware(firmware);
+  AwaitIdle();
+  ASSERT_EQ(notifier_.messages.size(), 1u);
+  EXPECT_EQ(notifier_.messages[0], Address(10) + ": Only type of .bin/.hex firmware files are supported");
+  EXPECT_EQ(ReceivedCount("scale", code::kUpgradeAnnouncement), 0);
+  EXPECT_TRUE(confirmations_.empty());
+
+  view_->SelectAddresses({Ip(11), Ip(12), Ip(16)});
+  view_->UpgradeFirmware(firmware);
+  AwaitIdle(std::chrono::seconds(120));
+  ASSERT_EQ(confirmations_.size(), 1u);
+  const std::map<std::string, std::string> results = ResultsByAddress();
+  const std::map<std::string, PlainJson> state = SiteState();
+  for (int clock : {11, 12, 16}) {
+    EXPECT_EQ(results.at(Address(clock)), "Upgrade success") << Address(clock);
+    const PlainJson& uploads = state.at(Address(clock)).at("uploads");
+    ASSERT_EQ(uploads.size(), 1u) << Address(clock);
+    EXPECT_EQ(uploads[0].at("bytes"), 3000) << Address(clock);
+    EXPECT_TRUE(uploads[0].at("complete").get<bool>()) << Address(clock);
+  }
+  EXPECT_TRUE(state.at(Address(13)).at("uploads").empty());
+
+  // The table as shown: sorted by result, the upgraded clocks come first;
+  // filtered, only they are written.
+  view_->Table().sortByColumn(SiteTableModel::kResult, Qt::DescendingOrder);
+  const fs::path csv = work_ / "clocks.csv";
+  ASSERT_TRUE(view_->ExportCsv(csv));
+  const std::string all = FileText(csv);
+  const std::size_t headerEnd = all.find("\r\n");
+  EXPECT_EQ(all.substr(0, headerEnd),
+            "Name,Address,Serial,MAC,Model,Firmware,Last sync,Sync age,Sync server,State,Result");
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), kClocks + 1);
+  const std::string firstRow = all.substr(headerEnd + 2, all.find("\r\n", headerEnd + 2) - headerEnd - 2);
+  EXPECT_TRUE(firstRow.ends_with(",Upgrade success")) << firstRow;
+  view_->findChild<QLineEdit*>("filter")->setText("Upgrade success");
+  ASSERT_TRUE(view_->ExportCsv(csv));
+  const std::string filtered = FileText(csv);
+  EXPECT_EQ(std::count(filtered.begin(), filtered.end(), '\n'), 4) << filtered;
 }
 
 TEST_F(SiteViewE2eTest, ClosingDuringAWriteAsksThenStopsWithEveryResultTrue) {
