@@ -431,7 +431,8 @@ void SiteView::ApplySection(Section section, const SectionSource& source) {
   if (rows.size() > 1) {
     if (const auto problem = OwnAddressProblem(settings, source.file.string())) return Refuse(*problem);
   }
-  PlanThenWrite(std::move(rows), std::vector<Json>(rows.size(), settings), QStringLiteral("Apply the %1 section").arg(Text(name)));
+  const std::size_t count = rows.size();
+  PlanThenWrite(std::move(rows), std::vector<Json>(count, settings), QStringLiteral("Apply the %1 section").arg(Text(name)));
 }
 
 void SiteView::ApplyFromClock(Section section, std::uint32_t source, std::vector<std::size_t> rows) {
