@@ -75,15 +75,7 @@ void SiteMetrics::Update(const std::vector<ClockReading>& heard, std::int64_t no
   for (auto& [identity, known] : clocks_) known.up = false;
   for (const ClockReading& reading : heard) {
     Known& known = clocks_[{reading.serial, reading.mac}];
-    if (!reading.displayRead) {
-      // Readings the clock did not give this time stay as they were.
-      ClockReading kept = reading;
-      kept.temperatureCelsius = known.last.temperatureCelsius;
-      kept.humidityRatio = known.last.humidityRatio;
-      known.last = std::move(kept);
-    } else {
-      known.last = reading;
-    }
+    known.last = LaterReading(known.last, reading);
     known.up = true;
     known.lastSeen = now;
   }

@@ -84,4 +84,12 @@ ClockReading ReadingOf(const ClockRecord& record, std::string name, CodePage cod
   return reading;
 }
 
+ClockReading LaterReading(const ClockReading& earlier, ClockReading later) {
+  if (!later.displayRead) {
+    later.temperatureCelsius = earlier.temperatureCelsius;
+    later.humidityRatio = earlier.humidityRatio;
+  }
+  return later;
+}
+
 }  // namespace marindo

@@ -53,4 +53,9 @@ std::optional<double> HumidityRatio(const ClockRecord& record);
 // clock's answer to this refresh's display-settings query.
 ClockReading ReadingOf(const ClockRecord& record, std::string name, CodePage codePage, bool displayRead);
 
+// A refresh's reading of a clock known from an earlier one: a refresh that
+// did not get the display settings says nothing of the sensor, so the
+// earlier readings of it stand.
+ClockReading LaterReading(const ClockReading& earlier, ClockReading later);
+
 }  // namespace marindo

@@ -78,13 +78,22 @@ SectionOutcome SectionWriter::VerifyDisplay(std::uint32_t ip, const ClockFrame& 
   return {.section = Section::Display, .text = same ? kModifySuccess : kModifyFailed, .ok = same};
 }
 
-SectionOutcome SectionWriter::Write(std::uint32_t ip, Section section, const Json& fields) {
+std::variant<SectionWriter::Built, SectionOutcome> SectionWriter::ReadAndBuild(std::uint32_t ip, Section section,
+                                                                              const Json& fields) {
   if (!ReadSection(ip, section)) return Silent(ip, section);
-  const std::optional<ClockRecord> record = link_.Snapshot(ip);
+  std::optional<ClockRecord> record = link_.Snapshot(ip);
   if (!record) return Silent(ip, section);
   auto built = BuildSectionFrame(*record, section, fields, codePage_);
-  if (auto* refusal = std::get_if<std::string>(&built)) return {.section = section, .text = OneLine(*refusal)};
-  const ClockFrame& frame = std::get<ClockFrame>(built);
+  if (auto* refusal = std::get_if<std::string>(&built)) {
+    return SectionOutcome{.section = section, .text = OneLine(*refusal)};
+  }
+  return Built{std::move(*record), std::move(std::get<ClockFrame>(built))};
+}
+
+SectionOutcome SectionWriter::Write(std::uint32_t ip, Section section, const Json& fields) {
+  auto read = ReadAndBuild(ip, section, fields);
+  if (auto* outcome = std::get_if<SectionOutcome>(&read)) return std::move(*outcome);
+  const ClockFrame& frame = std::get<Built>(read).frame;
   const ModifyOutcome outcome = link_.SendModify(ip, frame);
   if (outcome == ModifyOutcome::Answered) return VerifyDisplay(ip, frame);
   return {.section = section,
@@ -94,13 +103,10 @@ SectionOutcome SectionWriter::Write(std::uint32_t ip, Section section, const Jso
 }
 
 SectionOutcome SectionWriter::Plan(std::uint32_t ip, Section section, const Json& fields, PlannedSection& plan) {
-  if (!ReadSection(ip, section)) return Silent(ip, section);
-  const std::optional<ClockRecord> record = link_.Snapshot(ip);
-  if (!record) return Silent(ip, section);
-  auto built = BuildSectionFrame(*record, section, fields, codePage_);
-  if (auto* refusal = std::get_if<std::string>(&built)) return {.section = section, .text = OneLine(*refusal)};
-  const ClockFrame& frame = std::get<ClockFrame>(built);
-  plan = {std::string(SectionName(section)), PlanSection(*record, section, frame, codePage_), FrameHex(frame)};
+  auto read = ReadAndBuild(ip, section, fields);
+  if (auto* outcome = std::get_if<SectionOutcome>(&read)) return std::move(*outcome);
+  const auto& [record, frame] = std::get<Built>(read);
+  plan = {std::string(SectionName(section)), PlanSection(record, section, frame, codePage_), FrameHex(frame)};
   const std::size_t count = plan.changes.size();
   std::string text = count == 0 ? "no change" : std::to_string(count) + (count == 1 ? " change" : " changes");
   return {.section = section, .text = std::move(text), .ok = true};

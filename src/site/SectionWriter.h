@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "clocks/ClockNames.h"
@@ -71,6 +72,15 @@ class SectionWriter {
                                        const std::function<bool()>& stop = {});
 
  private:
+  // The clock's section as it holds it now, and the frame that lays
+  // `fields` over it.
+  struct Built {
+    ClockRecord record;
+    ClockFrame frame;
+  };
+  // Reads the section and builds its frame; the outcome instead when the
+  // clock is silent or the fields cannot go to it.
+  std::variant<Built, SectionOutcome> ReadAndBuild(std::uint32_t ip, Section section, const Json& fields);
   SectionOutcome VerifyDisplay(std::uint32_t ip, const ClockFrame& sent);
 
   ClockLink& link_;

@@ -13,16 +13,7 @@ void SiteRoster::Update(const std::vector<ClockReading>& heard, std::int64_t now
       continue;
     }
     SiteClock& clock = clocks_[entry->second];
-    if (!reading.displayRead) {
-      // A refresh that did not get the display settings says nothing of the
-      // sensor: what the clock told an earlier refresh still stands.
-      ClockReading kept = reading;
-      kept.temperatureCelsius = clock.last.temperatureCelsius;
-      kept.humidityRatio = clock.last.humidityRatio;
-      clock.last = std::move(kept);
-    } else {
-      clock.last = reading;
-    }
+    clock.last = LaterReading(clock.last, reading);
     clock.silent = false;
     clock.lastHeard = now;
   }
