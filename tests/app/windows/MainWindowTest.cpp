@@ -25,6 +25,8 @@
 #include "clocks/ClockNames.h"
 #include "link/CommandCodes.h"
 #include "settings/ModifyMessages.h"
+#include "siteview/SiteTableModel.h"
+#include "siteview/SiteView.h"
 #include "widgets/Ipv4Edit.h"
 
 namespace marindo {
@@ -747,6 +749,42 @@ TEST_F(RenameTest, RightClickLeavesTheSelectionWhereItWas) {
   EXPECT_EQ(Tree()->currentItem(), a);
   EXPECT_EQ(window_->SelectedClockIp(), kClockA);
   EXPECT_EQ(SentSince(marks), Codes{});
+}
+
+// The site view works through the main window's link: while it runs, the
+// main window sends nothing; its refresh fills the main window's list; a
+// clock picked there is selected and read here as a click would.
+TEST_F(MainWindowTest, TheSiteViewSharesTheLinkAndPicksClocksHere) {
+  AddClock(kClockA, "SER-A");
+  AddClock(kClockB, "SER-B");
+  Open();
+  QAction* open = nullptr;
+  for (QAction* action : window_->findChildren<QAction*>()) {
+    if (action->text() == QStringLiteral("Site view…")) open = action;
+  }
+  ASSERT_NE(open, nullptr);
+  open->trigger();
+  SiteView* site = window_->SiteViewWindow();
+  ASSERT_NE(site, nullptr);
+  EXPECT_TRUE(site->isVisible());
+
+  site->Refresh();
+  EXPECT_TRUE(site->Busy());
+  EXPECT_FALSE(Child<QPushButton>("searchButton")->isEnabled());
+  EXPECT_FALSE(Tabs()->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!site->Busy(), 20000);
+  EXPECT_TRUE(Child<QPushButton>("searchButton")->isEnabled());
+  EXPECT_TRUE(Tabs()->isEnabled());
+  EXPECT_EQ(site->Model().ClockCount(), 2u);
+  EXPECT_EQ(ChildLabels().size(), 2u);
+
+  const auto marks = Marks();
+  EXPECT_TRUE(window_->SelectClock(kClockB));
+  EXPECT_EQ(window_->SelectedClockIp(), kClockB);
+  EXPECT_EQ(Tree()->currentItem()->data(0, Qt::UserRole).value<std::uint32_t>(), kClockB);
+  const Codes sent = SentSince(marks);
+  EXPECT_NE(std::find(sent.begin(), sent.end(), code::kQueryBasic), sent.end());
+  EXPECT_FALSE(window_->SelectClock(kClockC));
 }
 
 }  // namespace
