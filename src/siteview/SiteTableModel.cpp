@@ -118,6 +118,16 @@ void SiteTableModel::SetThresholdHours(int hours) {
   EmitChanged(changed, {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
+void SiteTableModel::SetNow(std::int64_t now) {
+  if (now == now_) return;
+  std::vector<bool> changed(clocks_.size());
+  for (std::size_t row = 0; row < clocks_.size(); ++row) {
+    changed[row] = !LooksTheSame(clocks_[row], now_, clocks_[row], now, thresholdHours_);
+  }
+  now_ = now;
+  EmitChanged(changed, {});
+}
+
 void SiteTableModel::SetResult(std::size_t row, const QString& text) {
   if (row >= results_.size() || results_[row] == text) return;
   results_[row] = text;

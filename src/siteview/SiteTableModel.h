@@ -49,6 +49,9 @@ class SiteTableModel : public QAbstractTableModel {
   // shown keep their place and their result; new clocks are appended.
   void SetRoster(const SiteRoster& roster, std::int64_t now);
   void SetThresholdHours(int hours);
+  // The time ages and the threshold are measured against, moved on between
+  // refreshes so that an open window keeps its ages and colours true.
+  void SetNow(std::int64_t now);
   int ThresholdHours() const { return thresholdHours_; }
 
   void SetResult(std::size_t row, const QString& text);

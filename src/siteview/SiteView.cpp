@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <set>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/FileReplace.h"
@@ -37,6 +39,8 @@ namespace {
 
 // The sweep's pace: a /16 in seven seconds a pass.
 constexpr int kSweepRate = 10000;
+// How often the ages, colours and summary move on while the window is open.
+constexpr std::chrono::seconds kAgeTick{30};
 constexpr const char* kNothingSent = "cancelled; nothing was sent";
 constexpr const char* kNoChange = "no change; nothing sent";
 constexpr const char* kNotInFile = "not in the file; nothing sent";
@@ -248,6 +252,13 @@ void SiteView::ConnectControls() {
   connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SiteView::UpdateActions);
   connect(proxy_, &QAbstractItemModel::rowsInserted, this, &SiteView::UpdateActions);
   connect(worker_, &SiteWorker::BusyChanged, this, &SiteView::SetBusy);
+  clockTick_ = new QTimer(this);
+  clockTick_->setInterval(kAgeTick);
+  connect(clockTick_, &QTimer::timeout, this, [this] {
+    model_->SetNow(Now());
+    UpdateSummary();
+  });
+  clockTick_->start();
 }
 
 bool SiteView::Busy() const { return worker_->Busy(); }

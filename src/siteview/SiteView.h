@@ -28,6 +28,7 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QTimer;
 
 namespace marindo {
 
@@ -157,6 +158,7 @@ class SiteView : public QDialog {
   QPushButton* backUpButton_ = nullptr;
   QPushButton* restoreButton_ = nullptr;
   QPushButton* exportButton_ = nullptr;
+  QTimer* clockTick_ = nullptr;
 };
 
 }  // namespace marindo

@@ -246,6 +246,22 @@ TEST_F(SiteTableModelTest, AThresholdChangeRecoloursTheRowsItConcerns) {
   EXPECT_EQ(changed.size(), 0);
 }
 
+TEST_F(SiteTableModelTest, TimePassingMovesAgesColoursAndTheSummaryOn) {
+  EXPECT_FALSE(Role(3, Qt::BackgroundRole).isValid());
+  QSignalSpy changed(&model_, &QAbstractItemModel::dataChanged);
+  // 23 hours on, without a refresh: D last synchronised 25 hours ago.
+  const std::int64_t later = kNow + 23 * kHour;
+  model_.SetNow(later);
+  EXPECT_EQ(Role(3, Qt::BackgroundRole), QVariant(SiteTableModel::kStaleColour));
+  EXPECT_EQ(Text(0, SiteTableModel::kSyncAge).toStdString(), AgeText(later, static_cast<std::uint32_t>(kNow - 100)));
+  EXPECT_EQ(model_.Summary(), "4 clocks \u00B7 1 silent \u00B7 3 not synchronised for 24 h");
+  EXPECT_FALSE(changed.isEmpty());
+
+  changed.clear();
+  model_.SetNow(later);
+  EXPECT_EQ(changed.size(), 0);
+}
+
 TEST_F(SiteTableModelTest, SummaryCountsTheRoster) {
   EXPECT_EQ(model_.Summary(), "4 clocks \u00B7 1 silent \u00B7 2 not synchronised for 24 h");
   SiteRoster one;
