@@ -75,6 +75,21 @@ std::string Cell(const Json& text) {
   return value.empty() ? "-" : value;
 }
 
+// The start of a clock's line in a JSON report: who it is and whether it
+// all went well.
+Json ResultLine(const ClockResult& result) {
+  Json line;
+  line["address"] = FormatIpv4(result.ip);
+  line["serial"] = result.serial;
+  line["ok"] = result.ok;
+  return line;
+}
+
+int StatusOf(const std::vector<ClockResult>& results) {
+  const bool allOk = std::ranges::all_of(results, [](const ClockResult& result) { return result.ok; });
+  return allOk ? kCliDone : kCliClockFailed;
+}
+
 // What jobs running at once leave, one slot per target; the targets may
 // grow in number while the jobs run (a search still finding clocks).
 template <typename T>
@@ -418,15 +433,10 @@ ClockResult CliRun::StartResult(std::uint32_t ip) {
 }
 
 int CliRun::Report(const std::vector<ClockResult>& results, const std::string& resultHeading) {
-  bool allOk = true;
-  for (const ClockResult& result : results) allOk = allOk && result.ok;
   if (args_.json) {
     Json report = Json::array();
     for (const ClockResult& result : results) {
-      Json line;
-      line["address"] = FormatIpv4(result.ip);
-      line["serial"] = result.serial;
-      line["ok"] = result.ok;
+      Json line = ResultLine(result);
       // A step of its own goes under the heading by name; the one result
       // of a command without steps (an upgrade, a download) is "result".
       Json parts = Json::object();
@@ -448,14 +458,12 @@ int CliRun::Report(const std::vector<ClockResult>& results, const std::string& r
     }
     env_.out << table.Render();
   }
-  return allOk ? kCliDone : kCliClockFailed;
+  return StatusOf(results);
 }
 
 // Every changed field on a line of its own, so that a site's plan can be
 // read and grepped clock by clock.
 int CliRun::ReportPlan(const std::vector<ClockResult>& results) {
-  bool allOk = true;
-  for (const ClockResult& result : results) allOk = allOk && result.ok;
   const auto planOf = [](const ClockResult& result, const std::string& section) -> const PlannedSection* {
     const auto found = std::ranges::find(result.plan, section, &PlannedSection::section);
     return found == result.plan.end() ? nullptr : &*found;
@@ -463,10 +471,7 @@ int CliRun::ReportPlan(const std::vector<ClockResult>& results) {
   if (args_.json) {
     Json report = Json::array();
     for (const ClockResult& result : results) {
-      Json line;
-      line["address"] = FormatIpv4(result.ip);
-      line["serial"] = result.serial;
-      line["ok"] = result.ok;
+      Json line = ResultLine(result);
       Json sections = Json::object();
       for (const auto& [part, text] : result.parts) {
         if (part.empty()) {
@@ -492,7 +497,7 @@ int CliRun::ReportPlan(const std::vector<ClockResult>& results) {
       report.push_back(std::move(line));
     }
     env_.out << JsonDocument(Json{{"plan", report}}) << "\n";
-    return allOk ? kCliDone : kCliClockFailed;
+    return StatusOf(results);
   }
   TextTable table({"ADDRESS", "SERIAL", "PLAN"});
   for (const ClockResult& result : results) {
@@ -507,7 +512,7 @@ int CliRun::ReportPlan(const std::vector<ClockResult>& results) {
     }
   }
   env_.out << table.Render();
-  return allOk ? kCliDone : kCliClockFailed;
+  return StatusOf(results);
 }
 
 int CliRun::Search() {
@@ -580,11 +585,9 @@ int CliRun::Show() {
   if (const int* status = std::get_if<int>(&read)) return *status;
   auto& [ips, results, shown] = std::get<ReadClocks>(read);
   Json clocks = Json::array();
-  bool allOk = true;
   for (std::size_t i = 0; i < ips.size(); ++i) {
     const std::uint32_t ip = ips[i];
     Json& clock = shown[i];
-    allOk = allOk && results[i].ok;
     if (args_.json) {
       clocks.push_back(std::move(clock));
       continue;
@@ -602,7 +605,7 @@ int CliRun::Show() {
     env_.out << "\n";
   }
   if (args_.json) env_.out << JsonDocument(Json{{"clocks", clocks}}) << "\n";
-  return allOk ? kCliDone : kCliClockFailed;
+  return StatusOf(results);
 }
 
 void CliRun::WriteSections(std::uint32_t ip, const Json& clock, ClockResult& result) {
@@ -628,17 +631,15 @@ int CliRun::Backup() {
   if (const int* status = std::get_if<int>(&read)) return *status;
   auto& [ips, results, saved] = std::get<ReadClocks>(read);
   Json clocks = Json::array();
-  bool allOk = true;
   TextTable table({"ADDRESS", "SERIAL", "RESULT"});
   for (std::size_t i = 0; i < ips.size(); ++i) {
     const ClockResult& result = results[i];
     clocks.push_back(std::move(saved[i]));
-    allOk = allOk && result.ok;
     table.AddRow({FormatIpv4(ips[i]), result.serial, result.ok ? "saved" : ResultText(result)});
   }
   env_.out << JsonDocument(SiteDocument(std::move(clocks))) << "\n";
   env_.err << table.Render();
-  return allOk ? kCliDone : kCliClockFailed;
+  return StatusOf(results);
 }
 
 std::optional<BadInput> CliRun::ChooseSavedClocks() {
