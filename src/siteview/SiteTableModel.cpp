@@ -78,41 +78,40 @@ SiteTableModel::SiteTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void SiteTableModel::SetRoster(const SiteRoster& roster, std::int64_t now) {
   const std::vector<SiteClock>& incoming = roster.Clocks();
-  if (incoming.size() < clocks_.size()) {
+  if (incoming.size() < shown_) {
     // Rows never leave a roster, so this is another roster altogether: its
     // rows are other clocks, and the results shown belong to none of them.
     beginResetModel();
-    clocks_ = incoming;
-    results_.assign(clocks_.size(), QString());
     roster_ = roster;
+    shown_ = incoming.size();
+    results_.assign(shown_, QString());
     now_ = now;
     endResetModel();
     return;
   }
 
-  const std::size_t shown = clocks_.size();
-  std::vector<bool> changed(shown);
-  for (std::size_t row = 0; row < shown; ++row) {
-    changed[row] = !LooksTheSame(clocks_[row], now_, incoming[row], now, thresholdHours_);
-    clocks_[row] = incoming[row];
+  std::vector<bool> changed(shown_);
+  for (std::size_t row = 0; row < shown_; ++row) {
+    changed[row] = !LooksTheSame(roster_.Clocks()[row], now_, incoming[row], now, thresholdHours_);
   }
+  // The rows already shown change first; the new ones are announced after.
   roster_ = roster;
   now_ = now;
   EmitChanged(changed, {});
 
-  if (incoming.size() > shown) {
-    beginInsertRows({}, static_cast<int>(shown), static_cast<int>(incoming.size() - 1));
-    clocks_.insert(clocks_.end(), incoming.begin() + static_cast<std::ptrdiff_t>(shown), incoming.end());
-    results_.resize(clocks_.size());
+  if (incoming.size() > shown_) {
+    beginInsertRows({}, static_cast<int>(shown_), static_cast<int>(incoming.size() - 1));
+    shown_ = incoming.size();
+    results_.resize(shown_);
     endInsertRows();
   }
 }
 
 void SiteTableModel::SetThresholdHours(int hours) {
   if (hours == thresholdHours_) return;
-  std::vector<bool> changed(clocks_.size());
-  for (std::size_t row = 0; row < clocks_.size(); ++row) {
-    changed[row] = TooOld(clocks_[row], thresholdHours_, now_) != TooOld(clocks_[row], hours, now_);
+  std::vector<bool> changed(shown_);
+  for (std::size_t row = 0; row < shown_; ++row) {
+    changed[row] = TooOld(ClockAt(row), thresholdHours_, now_) != TooOld(ClockAt(row), hours, now_);
   }
   thresholdHours_ = hours;
   EmitChanged(changed, {Qt::BackgroundRole, Qt::ForegroundRole, Qt::ToolTipRole});
@@ -120,9 +119,9 @@ void SiteTableModel::SetThresholdHours(int hours) {
 
 void SiteTableModel::SetNow(std::int64_t now) {
   if (now == now_) return;
-  std::vector<bool> changed(clocks_.size());
-  for (std::size_t row = 0; row < clocks_.size(); ++row) {
-    changed[row] = !LooksTheSame(clocks_[row], now_, clocks_[row], now, thresholdHours_);
+  std::vector<bool> changed(shown_);
+  for (std::size_t row = 0; row < shown_; ++row) {
+    changed[row] = !LooksTheSame(ClockAt(row), now_, ClockAt(row), now, thresholdHours_);
   }
   now_ = now;
   EmitChanged(changed, {});
@@ -151,15 +150,15 @@ QString SiteTableModel::Summary() const {
 }
 
 int SiteTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(clocks_.size());
+  return parent.isValid() ? 0 : static_cast<int>(shown_);
 }
 
 int SiteTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
 
 QVariant SiteTableModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() < 0 || static_cast<std::size_t>(index.row()) >= clocks_.size()) return {};
+  if (!index.isValid() || index.row() < 0 || static_cast<std::size_t>(index.row()) >= shown_) return {};
   const auto row = static_cast<std::size_t>(index.row());
-  const SiteClock& clock = clocks_[row];
+  const SiteClock& clock = ClockAt(row);
   const int column = index.column();
   switch (role) {
     case Qt::DisplayRole:

@@ -57,8 +57,8 @@ class SiteTableModel : public QAbstractTableModel {
   void SetResult(std::size_t row, const QString& text);
   void ClearResults();
 
-  const SiteClock& ClockAt(std::size_t row) const { return clocks_.at(row); }
-  std::size_t ClockCount() const { return clocks_.size(); }
+  const SiteClock& ClockAt(std::size_t row) const { return roster_.Clocks().at(row); }
+  std::size_t ClockCount() const { return shown_; }
   // "612 clocks · 3 silent · 7 not synchronised for 24 h".
   QString Summary() const;
 
@@ -73,9 +73,11 @@ class SiteTableModel : public QAbstractTableModel {
   // or only `column`.
   void EmitChanged(const std::vector<bool>& changed, const QList<int>& roles, int column = -1);
 
-  std::vector<SiteClock> clocks_;
   std::vector<QString> results_;
   SiteRoster roster_;
+  // Rows the views know of: a refresh's new clocks are in the roster a
+  // moment before their rows are announced.
+  std::size_t shown_ = 0;
   std::int64_t now_ = 0;
   int thresholdHours_ = 24;
 };

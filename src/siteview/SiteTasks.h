@@ -26,8 +26,8 @@ struct SiteTaskContext {
   ClockLink& link;
   const ClockNames& names;
   CodePage codePage;
-  std::size_t width = 64;        // clocks in flight at once
-  std::size_t transfers = 8;     // firmware uploads at once
+  std::size_t width;      // clocks in flight at once
+  std::size_t transfers;  // firmware uploads at once
   const std::atomic<bool>& stop;  // no further exchange starts once set
   TftpTimings tftpTimings{};
 };
